@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The whole build and test, as CI runs it: installs what the project needs,
+# builds the x64 and x86 deliverables and tests, and runs every test of both
+# architectures in one CTest run, each under Wine in its build tree's prefix.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh
+
+for preset in x64 x86; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+# One CTest run over both build trees, so one summary covers everything.
+cat > build/CTestTestfile.cmake <<'CTEST'
+# Both architectures' build trees, for one CTest run.
+subdirs("x64" "x86")
+CTEST
+ctest --test-dir build --output-on-failure -j 2 --timeout 300
