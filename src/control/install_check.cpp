@@ -1,0 +1,255 @@
+#include "install_check.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "bounded_text.h"
+#include "info_server_url.h"
+#include "info_text.h"
+#include "message_wait.h"
+#include "module_version.h"
+#include "object_names.h"
+#include "product_name.h"
+#include "registry_paths.h"
+#include "rendezvous_block.h"
+#include "update_throttle.h"
+#include "win_handles.h"
+
+namespace orvex {
+
+namespace {
+
+constexpr char kQuillon[] = "Quillon";
+constexpr char kQuillonViewer[] = "Quillon Viewer";
+constexpr char kQuillonPlugin[] = "QuillonPlugin";
+constexpr PackedVersion kQuillonMinimumVersion = PackedVersion::FromHighLow(0x000A0017, 6);
+constexpr char kOldVersionCaption[] = "Latest version of Quillon is required";
+constexpr char kOldVersionText[] =
+    "Latest version of Quillon is required to view this document. "
+    "Latest version will now be downloaded.";
+constexpr char kClsidKeyPrefix[] = "CLSID\\";
+constexpr char kInprocServerSuffix[] = "\\InprocServer32";
+constexpr char kInstallerFileName[] = "\\OrvexInstaller.exe ";
+constexpr DWORD kInstallerCreationFlags = CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
+constexpr std::size_t kCommandLineSize = MAX_PATH + sizeof(kInstallerFileName) + kProductNameSize;
+
+// What one check holds. Members are released in reverse order: the installer's
+// process and thread handles, the view, the mapping, then both events.
+struct CheckResources {
+  UniqueHandle syncEvent;
+  UniqueHandle installingEvent;
+  UniqueHandle mapping;
+  MappedView view;
+  UniqueHandle installerThread;
+  UniqueHandle installerProcess;
+
+  RendezvousBlock* Block() const { return view.As<RendezvousBlock>(); }
+};
+
+// Every field of Info must fit the block field that receives it. A text that
+// does not fit is refused as a whole: the check then ends without effect.
+bool InfoFitsBlock(const InfoFields& fields) {
+  return IsAcceptableProductName(fields.productName.text, fields.productName.length) &&
+         fields.viewerClsid.length < kViewerClsidSize &&
+         fields.downloadBaseUrl.length < kDownloadBaseUrlSize;
+}
+
+// Opens (creating when missing) HKLM\SOFTWARE\Brindlewood\<subkey><product>.
+bool OpenMakerKey(const char* subkey, const char* product, REGSAM access, RegKey& key) {
+  char path[kRegistryPathSize];
+  if (!JoinText(path, sizeof(path), {kMakerKey, subkey, product})) return false;
+  return ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, access, nullptr, key.Receive(),
+                           nullptr) == ERROR_SUCCESS;
+}
+
+// Reads at most size bytes of a value into data; a longer value reads as missing.
+bool ReadRawValue(HKEY key, const char* value, void* data, DWORD size) {
+  BYTE buffer[8] = {};
+  DWORD length = sizeof(buffer);
+  if (size > sizeof(buffer)) return false;
+  if (::RegQueryValueExA(key, value, nullptr, nullptr, buffer, &length) != ERROR_SUCCESS) return false;
+  if (length > size) return false;
+  std::memcpy(data, buffer, length);
+  return true;
+}
+
+// The default value of HKCR\CLSID\<clsid>\InprocServer32: the viewer module.
+bool ReadViewerModulePath(const char* clsid, char (&path)[kRegistryPathSize]) {
+  char keyPath[kRegistryPathSize];
+  if (!JoinText(keyPath, sizeof(keyPath), {kClsidKeyPrefix, clsid, kInprocServerSuffix})) return false;
+  RegKey key;
+  if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, keyPath, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD type = 0;
+  DWORD length = sizeof(path);
+  if (::RegQueryValueExA(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &length) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  // The text must end inside the buffer; a value that fills it without a NUL is too long.
+  if (length == 0 || ::strnlen(path, length) >= length) {
+    if (length >= sizeof(path)) return false;
+    path[length] = '\0';
+  }
+  return true;
+}
+
+// L5: the installed version and product name from the viewer's module.
+void ReadViewerModule(RendezvousBlock& block) {
+  char path[kRegistryPathSize];
+  if (!ReadViewerModulePath(block.viewerClsid, path)) return;
+
+  char moduleName[kProductNameSize];
+  std::memcpy(moduleName, block.productName, sizeof(moduleName));
+  if (ReadModuleVersion(path, &block.installedVersion, moduleName) == 0) return;
+
+  if (std::strcmp(moduleName, kQuillonViewer) == 0) {
+    CopyText(block.productName, kQuillonPlugin);
+    block.installedVersion = PackedVersion{};
+    return;
+  }
+  // The module's name becomes a file, key and URL name: take it only when it
+  // is acceptable as a product name, as the name from Info must be.
+  if (IsAcceptableProductName(moduleName)) CopyText(block.productName, moduleName);
+
+  if (std::strcmp(block.productName, kQuillon) == 0 && block.installedVersion < kQuillonMinimumVersion) {
+    ::MessageBoxA(::GetActiveWindow(), kOldVersionText, kOldVersionCaption, MB_OK | MB_ICONINFORMATION);
+    block.installedVersion = PackedVersion{};
+  }
+}
+
+// L1-L7: fills every field of the block.
+void FillBlock(const InfoFields& fields, RendezvousBlock& block) {
+  CopyText(block.productName, kProductNameSize, fields.productName.text, fields.productName.length);
+  block.infoBaseUrl[0] = '\0';
+  block.downloadBaseUrl[0] = '\0';
+  block.viewerClsid[0] = '\0';
+  CopyText(block.viewerClsid, kViewerClsidSize, fields.viewerClsid.text, fields.viewerClsid.length);
+  CopyText(block.downloadBaseUrl, kDownloadBaseUrlSize, fields.downloadBaseUrl.text,
+           fields.downloadBaseUrl.length);
+  CopyText(block.infoBaseUrl, kBuiltInInfoBaseUrl);
+  block.installedVersion = PackedVersion{};
+
+  if (block.viewerClsid[0] != '\0') ReadViewerModule(block);
+
+  if (block.downloadBaseUrl[0] == '\0') {
+    char lowerName[kProductNameSize];
+    CopyText(lowerName, block.productName);
+    ::CharLowerBuffA(lowerName, static_cast<DWORD>(std::strlen(lowerName)));
+    // Fits by construction: the base URL's length is checked at compile time.
+    JoinText(block.downloadBaseUrl, kDownloadBaseUrlSize,
+             {block.infoBaseUrl, lowerName, kDefaultDownloadFolder});
+  }
+
+  if (block.installedVersion.IsZero()) {
+    RegKey key;
+    if (OpenMakerKey("", block.productName, KEY_QUERY_VALUE, key)) {
+      ReadRawValue(key.Get(), kVersionValue, &block.installedVersion, sizeof(block.installedVersion));
+    }
+  }
+}
+
+// L9-L10: with a version installed, is a check for updates due? A due
+// NextUpdateTime is deleted.
+bool UpdateCheckDue(const RendezvousBlock& block) {
+  RegKey key;
+  if (!OpenMakerKey(kDownloadsSubkey, block.productName, KEY_QUERY_VALUE | KEY_SET_VALUE, key)) return true;
+  FILETIME next = {};
+  ReadRawValue(key.Get(), kNextUpdateTimeValue, &next, sizeof(next));
+  FILETIME now = {};
+  ::GetSystemTimeAsFileTime(&now);
+  const bool shiftHeld = ::GetKeyState(VK_SHIFT) < 0;
+  if (!IsUpdateCheckDue(now, next, shiftHeld)) return false;
+  ::RegDeleteValueA(key.Get(), kNextUpdateTimeValue);
+  return true;
+}
+
+// L11-L12: starts the installer from the Windows directory with the rendezvous name.
+bool StartInstaller(const char* rendezvousName, CheckResources& check) {
+  char windowsDir[MAX_PATH];
+  const UINT length = ::GetWindowsDirectoryA(windowsDir, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  char commandLine[kCommandLineSize];
+  if (!JoinText(commandLine, sizeof(commandLine), {windowsDir, kInstallerFileName, rendezvousName})) {
+    return false;
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, kInstallerCreationFlags, nullptr,
+                        nullptr, &startup, &process)) {
+    return false;
+  }
+  check.installerProcess.Reset(process.hProcess);
+  check.installerThread.Reset(process.hThread);
+  return true;
+}
+
+// L17-L18: keeps the host window minimised and disabled until the installer
+// releases the rendezvous. The leader also stops waiting when the installer's
+// process ends without releasing it (it crashed or was killed).
+void WaitForFirstInstallation(HWND activeWindow, const CheckResources& check) {
+  ::ShowWindow(activeWindow, SW_MINIMIZE);
+  ::EnableWindow(activeWindow, FALSE);
+  const HANDLE handles[] = {check.installingEvent.Get(), check.installerProcess.Get()};
+  WaitPumpingMessages(handles, check.installerProcess ? 2 : 1);
+  ::EnableWindow(activeWindow, TRUE);
+  ::ShowWindow(activeWindow, SW_RESTORE);
+}
+
+}  // namespace
+
+void InstallCheck(const char* info) {
+  const HWND activeWindow = ::GetActiveWindow();
+  const InfoFields fields = SplitInfo(info);
+  if (!InfoFitsBlock(fields)) return;
+
+  char rendezvousName[kProductNameSize];
+  CopyText(rendezvousName, kProductNameSize, fields.productName.text, fields.productName.length);
+
+  CheckResources check;
+  char objectName[kObjectNameSize];
+  if (!BuildObjectName(kInfoPrefix, rendezvousName, objectName, sizeof(objectName))) return;
+  check.mapping.Reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                           kRendezvousBlockSize, objectName));
+  const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (!check.mapping) return;
+  check.view.Reset(::MapViewOfFile(check.mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRendezvousBlockSize));
+  if (!check.view) return;
+
+  if (!BuildObjectName(kInstallingPrefix, rendezvousName, objectName, sizeof(objectName))) return;
+  check.installingEvent.Reset(::CreateEventA(nullptr, TRUE, FALSE, objectName));
+  if (!check.installingEvent) return;
+  if (!BuildObjectName(kSyncPrefix, rendezvousName, objectName, sizeof(objectName))) return;
+  check.syncEvent.Reset(::CreateEventA(nullptr, TRUE, FALSE, objectName));
+  if (!check.syncEvent) return;
+
+  RendezvousBlock& block = *check.Block();
+  if (!existed) {
+    // Leader. Whenever it gives up without an installer holding the
+    // rendezvous, it sets "installing_" itself, so that a follower that
+    // joined meanwhile is not left waiting for an installer that never runs.
+    const auto releaseFollowers = [&check] { ::SetEvent(check.installingEvent.Get()); };
+
+    FillBlock(fields, block);
+    if (!block.installedVersion.IsZero() && !UpdateCheckDue(block)) return releaseFollowers();
+    if (!StartInstaller(rendezvousName, check)) return releaseFollowers();
+
+    const HANDLE handles[] = {check.syncEvent.Get(), check.installerProcess.Get()};
+    if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0) return releaseFollowers();
+
+    if (!block.installedVersion.IsZero()) return;
+    WaitForFirstInstallation(activeWindow, check);
+    // The installer set "installing_" when it ended; if it died instead, do it for it.
+    return releaseFollowers();
+  }
+
+  // Follower: another check or an installer holds this rendezvous.
+  if (!block.installedVersion.IsZero()) return;
+  WaitForFirstInstallation(activeWindow, check);
+}
+
+}  // namespace orvex

@@ -1,0 +1,19 @@
+// The control's message-dispatching wait: the host thread stays responsive,
+// one message per empty 10-millisecond slice.
+#pragma once
+
+#include <windows.h>
+
+namespace orvex {
+
+constexpr DWORD kPumpSliceMilliseconds = 10;
+
+// Returns when one of the handles is signalled (or the wait itself fails, so
+// that a bad handle cannot turn into an endless loop).
+void WaitPumpingMessages(const HANDLE* handles, DWORD count);
+
+// Removes at most one message of the calling thread (any window, any number),
+// translates and dispatches it.
+void PumpOneMessage();
+
+}  // namespace orvex
