@@ -1,0 +1,57 @@
+// A host for one install check: a thread that owns an active top-level window,
+// as a browser's page thread does, and runs InstallCheck on it. It records what
+// happened to its window while the check ran.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvex::test {
+
+class CheckHost {
+ public:
+  struct Options {
+    bool holdShift = false;  // Shift down in the thread's keyboard state
+  };
+
+  // Starts the thread; the check begins once its window is active.
+  explicit CheckHost(std::string info, Options options);
+  explicit CheckHost(std::string info) : CheckHost(std::move(info), Options{}) {}
+  ~CheckHost();
+  CheckHost(const CheckHost&) = delete;
+  CheckHost& operator=(const CheckHost&) = delete;
+
+  // True once InstallCheck returned (waits up to timeoutMs).
+  bool WaitDone(DWORD timeoutMs);
+  bool Done() const { return done_; }
+
+  HWND Window() const { return window_; }
+  // The active window at the moment the check began was the host's window.
+  bool WindowWasActive() const { return windowWasActive_; }
+
+  // What happened to the window while the check ran, in order: "minimized",
+  // "restored", "disabled", "enabled".
+  std::vector<std::string> Events() const;
+
+ private:
+  static DWORD WINAPI ThreadMain(void* self);
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void Record(const char* event);
+
+  std::string info_;
+  Options options_;
+  HANDLE thread_ = nullptr;
+  HANDLE ready_ = nullptr;
+  std::atomic<HWND> window_{nullptr};
+  std::atomic<bool> windowWasActive_{false};
+  std::atomic<bool> recording_{false};
+  std::atomic<bool> done_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+}  // namespace orvex::test

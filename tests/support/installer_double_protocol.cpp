@@ -1,0 +1,108 @@
+#include "installer_double_protocol.h"
+
+#include <cstring>
+
+namespace orvex::test {
+
+namespace {
+
+bool WriteValue(const std::string& keyPath, const char* value, DWORD type, const void* data, DWORD size) {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG status = ::RegSetValueExA(key, value, 0, type, static_cast<const BYTE*>(data), size);
+  ::RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+bool ReadValue(const std::string& keyPath, const char* value, std::vector<unsigned char>& data) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD size = 0;
+  LONG status = ::RegQueryValueExA(key, value, nullptr, nullptr, nullptr, &size);
+  if (status == ERROR_SUCCESS) {
+    data.assign(size, 0);
+    status = ::RegQueryValueExA(key, value, nullptr, nullptr, data.data(), &size);
+    data.resize(size);
+  }
+  ::RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::string HexName(const std::string& rendezvousName) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex = "n";
+  for (const char ch : rendezvousName) {
+    const auto c = static_cast<unsigned char>(ch);
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+
+std::string DoubleRecordKeyPath(const std::string& rendezvousName) {
+  return "Software\\OrvexTests\\InstallerDouble\\" + HexName(rendezvousName);
+}
+
+std::string DoubleHeldEventName(const std::string& rendezvousName) {
+  return "orvextest_held_" + HexName(rendezvousName);
+}
+
+std::string DoubleGoEventName(const std::string& rendezvousName) {
+  return "orvextest_go_" + HexName(rendezvousName);
+}
+
+const char* ModeText(DoubleMode mode) {
+  switch (mode) {
+    case DoubleMode::kRelease: return "release";
+    case DoubleMode::kHold: return "hold";
+    case DoubleMode::kNoAcknowledge: return "noack";
+    case DoubleMode::kCrashAfterAcknowledge: return "crash";
+  }
+  return "release";
+}
+
+DoubleMode ModeFromText(const std::string& text) {
+  if (text == "hold") return DoubleMode::kHold;
+  if (text == "noack") return DoubleMode::kNoAcknowledge;
+  if (text == "crash") return DoubleMode::kCrashAfterAcknowledge;
+  return DoubleMode::kRelease;
+}
+
+bool WriteString(const std::string& keyPath, const char* value, const std::string& text) {
+  return WriteValue(keyPath, value, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+bool WriteDword(const std::string& keyPath, const char* value, DWORD data) {
+  return WriteValue(keyPath, value, REG_DWORD, &data, sizeof(data));
+}
+
+bool WriteBinary(const std::string& keyPath, const char* value, const void* data, DWORD size) {
+  return WriteValue(keyPath, value, REG_BINARY, data, size);
+}
+
+bool ReadString(const std::string& keyPath, const char* value, std::string& text) {
+  std::vector<unsigned char> data;
+  if (!ReadValue(keyPath, value, data)) return false;
+  text.assign(reinterpret_cast<const char*>(data.data()), ::strnlen(reinterpret_cast<const char*>(data.data()), data.size()));
+  return true;
+}
+
+bool ReadDword(const std::string& keyPath, const char* value, DWORD& data) {
+  std::vector<unsigned char> bytes;
+  if (!ReadValue(keyPath, value, bytes) || bytes.size() != sizeof(DWORD)) return false;
+  std::memcpy(&data, bytes.data(), sizeof(DWORD));
+  return true;
+}
+
+bool ReadBinary(const std::string& keyPath, const char* value, std::vector<unsigned char>& data) {
+  return ReadValue(keyPath, value, data);
+}
+
+}  // namespace orvex::test

@@ -1,0 +1,48 @@
+// How tests talk to the installer double: per rendezvous name, a registry key
+// under HKCU holds the behaviour the test chose and what the double saw, and
+// two named events let a test hold the double after it acknowledged.
+//
+// Rendezvous names are case-sensitive but registry key names are not, so the
+// key and event names carry the rendezvous name hex-encoded.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace orvex::test {
+
+enum class DoubleMode {
+  kRelease,          // acknowledge on "sync_" and release "installing_" at once
+  kHold,             // acknowledge, signal "held", wait for "go", then release
+  kNoAcknowledge,    // end at once without opening anything
+  kCrashAfterAcknowledge,  // acknowledge, then die of an access violation
+};
+
+std::string HexName(const std::string& rendezvousName);
+std::string DoubleRecordKeyPath(const std::string& rendezvousName);  // under HKCU
+std::string DoubleHeldEventName(const std::string& rendezvousName);
+std::string DoubleGoEventName(const std::string& rendezvousName);
+
+const char* ModeText(DoubleMode mode);
+DoubleMode ModeFromText(const std::string& text);
+
+// Registry value names of the record.
+constexpr char kModeValue[] = "Mode";
+constexpr char kRunsValue[] = "Runs";
+constexpr char kCommandLineValue[] = "CommandLine";
+constexpr char kArgumentValue[] = "Argument";
+constexpr char kPidValue[] = "Pid";
+constexpr char kBlockValue[] = "Block";
+constexpr char kOpenedValue[] = "Opened";  // DWORD: 1 when all four objects opened
+
+// Small registry helpers under HKCU.
+bool WriteString(const std::string& keyPath, const char* value, const std::string& text);
+bool WriteDword(const std::string& keyPath, const char* value, DWORD data);
+bool WriteBinary(const std::string& keyPath, const char* value, const void* data, DWORD size);
+bool ReadString(const std::string& keyPath, const char* value, std::string& text);
+bool ReadDword(const std::string& keyPath, const char* value, DWORD& data);
+bool ReadBinary(const std::string& keyPath, const char* value, std::vector<unsigned char>& data);
+
+}  // namespace orvex::test

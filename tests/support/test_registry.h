@@ -1,0 +1,44 @@
+// Registry set-up and inspection for tests: the maker's keys, viewer class
+// registrations and the installer double's record, all removable per test.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "packed_version.h"
+
+namespace orvex::test {
+
+// HKLM\SOFTWARE\Brindlewood\<product> and ...\Downloads\<product>.
+std::string MakerKeyPath(const std::string& product);
+std::string DownloadsKeyPath(const std::string& product);
+
+bool SetMachineValue(const std::string& keyPath, const char* value, DWORD type, const void* data, DWORD size);
+// True when the value exists; its bytes go to data when given.
+bool ReadMachineValue(const std::string& keyPath, const char* value, std::vector<unsigned char>* data);
+void DeleteMachineKey(const std::string& keyPath);
+
+// The product's Version value as the product's own setup writes it (8 bytes),
+// or only its first size bytes.
+bool SetInstalledVersion(const std::string& product, PackedVersion version, DWORD size = 8);
+// NextUpdateTime as the installer writes it: a UTC FILETIME, 8 bytes.
+bool SetNextUpdateTime(const std::string& product, ULONGLONG fileTime);
+bool HasNextUpdateTime(const std::string& product);
+ULONGLONG NowAsFileTime();
+constexpr ULONGLONG kFileTimeTicksPerDay = 864000000000ULL;
+
+// HKCR\CLSID\<clsid>\InprocServer32 = modulePath, and its removal.
+bool RegisterViewerModule(const std::string& clsid, const std::string& modulePath);
+void UnregisterViewerModule(const std::string& clsid);
+
+// Removes everything a test of this product name may have left: the maker's
+// keys and the installer double's record and mode.
+void ForgetProduct(const std::string& product);
+void ForgetDoubleRecord(const std::string& rendezvousName);
+
+// A file next to the running test program.
+std::string TestFilePath(const char* fileName);
+
+}  // namespace orvex::test
