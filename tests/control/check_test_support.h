@@ -1,0 +1,74 @@
+// Common ground of the install-check tests: per-test product names that are
+// cleaned before and after, and expectations on the double's record.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "check_host.h"
+#include "installer_double_client.h"
+#include "test_registry.h"
+
+namespace orvex::test {
+
+constexpr DWORD kCheckTimeoutMs = 30000;
+
+// Class identifiers no other test registers.
+inline std::string TestClsid(unsigned n) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "{0F0E0D0C-0B0A-4000-8000-%012X}", n);
+  return text;
+}
+
+class CheckTest : public ::testing::Test {
+ protected:
+  // Registers a product or rendezvous name for cleaning before and after the test.
+  std::string Product(const std::string& name) {
+    ForgetProduct(name);
+    names_.push_back(name);
+    return name;
+  }
+  std::string Clsid(unsigned n) {
+    const std::string clsid = TestClsid(n);
+    UnregisterViewerModule(clsid);
+    clsids_.push_back(clsid);
+    return clsid;
+  }
+  void TearDown() override {
+    for (const auto& name : names_) ForgetProduct(name);
+    for (const auto& clsid : clsids_) UnregisterViewerModule(clsid);
+  }
+
+  // Runs one check to its end on a host thread and returns the host's record of it.
+  static std::vector<std::string> RunCheck(const std::string& info, CheckHost::Options options = {}) {
+    CheckHost host(info, options);
+    EXPECT_TRUE(host.WindowWasActive());
+    EXPECT_TRUE(host.WaitDone(kCheckTimeoutMs)) << "the check did not return: " << info;
+    return host.Events();
+  }
+
+  static DoubleRecord Record(const std::string& name) {
+    DoubleRecord record;
+    ReadDoubleRecord(name, record);
+    return record;
+  }
+
+  static bool DoubleRan(const std::string& name) {
+    DoubleRecord record;
+    return ReadDoubleRecord(name, record);
+  }
+
+  static const std::vector<std::string>& FirstInstallationEvents() {
+    static const std::vector<std::string> events = {"minimized", "disabled", "enabled", "restored"};
+    return events;
+  }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<std::string> clsids_;
+};
+
+}  // namespace orvex::test

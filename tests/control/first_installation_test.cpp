@@ -1,0 +1,146 @@
+// The host window during a first installation, the installer's failures, and
+// followers of a running rendezvous.
+#include "check_test_support.h"
+#include "ui_robot.h"
+
+namespace orvex::test {
+namespace {
+
+using FirstInstallation = CheckTest;
+
+// Waits until the window is minimised and disabled, as during a first installation.
+bool WaitMinimisedAndDisabled(HWND window, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (!(::IsIconic(window) && !::IsWindowEnabled(window))) {
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(10);
+  }
+  return true;
+}
+
+TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
+  const std::string name = Product("FI_Order");
+  UseDouble(name, DoubleMode::kHold);
+  DoubleHold hold(name);
+  CheckHost host(name);
+  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window(), 5000));
+  ::Sleep(100);
+  EXPECT_FALSE(host.Done()) << "the check must wait for installing_";
+  hold.LetGo();
+  ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(host.Events(), FirstInstallationEvents());
+}
+
+TEST_F(FirstInstallation, InstallerEndingBeforeSyncLeavesTheHostAlone) {
+  const std::string name = Product("FI_NoAck");
+  UseDouble(name, DoubleMode::kNoAcknowledge);
+  EXPECT_TRUE(RunCheck(name).empty());
+  EXPECT_EQ(Record(name).runs, 1u);
+}
+
+TEST_F(FirstInstallation, InstallerCrashingAfterSyncStillRestoresTheHost) {
+  const std::string name = Product("FI_Crash");
+  UseDouble(name, DoubleMode::kCrashAfterAcknowledge);
+  EXPECT_EQ(RunCheck(name), FirstInstallationEvents());
+  EXPECT_TRUE(Record(name).opened);
+}
+
+TEST_F(FirstInstallation, InstallerKilledWhileHoldingReleasesLeaderAndFollower) {
+  const std::string name = Product("FI_Killed");
+  UseDouble(name, DoubleMode::kHold);
+  DoubleHold hold(name);
+  CheckHost leader(name);
+  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  CheckHost follower(name);
+  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
+
+  HANDLE installer = ::OpenProcess(PROCESS_TERMINATE, FALSE, Record(name).pid);
+  ASSERT_NE(installer, nullptr);
+  ::TerminateProcess(installer, 9);
+  ::CloseHandle(installer);
+
+  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(leader.Events(), FirstInstallationEvents());
+  EXPECT_EQ(follower.Events(), FirstInstallationEvents());
+}
+
+TEST_F(FirstInstallation, FollowerInTheSameProcessStartsNoInstallerAndWaits) {
+  const std::string name = Product("FI_Follow");
+  UseDouble(name, DoubleMode::kHold);
+  DoubleHold hold(name);
+  CheckHost leader(name);
+  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  CheckHost follower(name);
+  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
+  EXPECT_FALSE(follower.Done());
+  hold.LetGo();
+  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(follower.Events(), FirstInstallationEvents());
+  EXPECT_EQ(Record(name).runs, 1u);
+}
+
+TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
+  const std::string name = Product("FI_FollowProc");
+  UseDouble(name, DoubleMode::kHold);
+  DoubleHold hold(name);
+  CheckHost leader(name);
+  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+
+  std::string commandLine = "\"" + TestFilePath("check_runner.exe") + "\" \"" + name + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION runner = {};
+  ASSERT_TRUE(::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &runner));
+  const HWND runnerWindow = WaitForTopLevelWindow(runner.dwProcessId, "OrvexTestCheckHost", "", 20000);
+  ASSERT_NE(runnerWindow, nullptr);
+  EXPECT_TRUE(WaitMinimisedAndDisabled(runnerWindow, 10000));
+  EXPECT_EQ(::WaitForSingleObject(runner.hProcess, 200), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the follower must wait for installing_";
+
+  hold.LetGo();
+  EXPECT_EQ(::WaitForSingleObject(runner.hProcess, kCheckTimeoutMs), WAIT_OBJECT_0);
+  DWORD exitCode = 1;
+  ::GetExitCodeProcess(runner.hProcess, &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  ::CloseHandle(runner.hThread);
+  ::CloseHandle(runner.hProcess);
+  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(Record(name).runs, 1u);
+}
+
+TEST_F(FirstInstallation, FollowerOfAnUpdateReturnsAtOnce) {
+  const std::string name = Product("FI_FollowUpdate");
+  ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(3, 1, 0, 0)));
+  UseDouble(name, DoubleMode::kHold);
+  DoubleHold hold(name);
+  // The leader returns right after sync_; the installer still holds the rendezvous.
+  EXPECT_TRUE(RunCheck(name).empty());
+  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  EXPECT_TRUE(RunCheck(name).empty());
+  EXPECT_EQ(Record(name).runs, 1u);
+}
+
+TEST_F(FirstInstallation, NamesDifferingOnlyInCaseAreDifferentRendezvous) {
+  const std::string upper = Product("FI_Case");
+  const std::string lower = "fi_case";  // the same registry keys: cleaned with upper
+  ForgetDoubleRecord(lower);
+  UseDouble(upper, DoubleMode::kHold);
+  DoubleHold hold(upper);
+  CheckHost first(upper);
+  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  // Not a follower of the first: it starts an installer of its own.
+  EXPECT_EQ(RunCheck(lower), FirstInstallationEvents());
+  EXPECT_EQ(Record(lower).runs, 1u);
+  EXPECT_EQ(Record(lower).argument, lower);
+  hold.LetGo();
+  ASSERT_TRUE(first.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(Record(upper).runs, 1u);
+  ForgetDoubleRecord(lower);
+}
+
+}  // namespace
+}  // namespace orvex::test
