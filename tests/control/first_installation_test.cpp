@@ -18,16 +18,36 @@ bool WaitMinimisedAndDisabled(HWND window, DWORD timeoutMs) {
   return true;
 }
 
+// A first installation in progress: a leader's check started the double,
+// which acknowledged and now holds the rendezvous until let go.
+class HeldLeader {
+ public:
+  explicit HeldLeader(const std::string& name) : hold_(ChooseHold(name)), leader_(name) {
+    held_ = hold_.WaitHeld(kCheckTimeoutMs);
+  }
+  bool Held() const { return held_; }
+  void LetGo() const { hold_.LetGo(); }
+  CheckHost& Leader() { return leader_; }
+
+ private:
+  static const std::string& ChooseHold(const std::string& name) {
+    UseDouble(name, DoubleMode::kHold);
+    return name;
+  }
+  DoubleHold hold_;
+  CheckHost leader_;
+  bool held_ = false;
+};
+
 TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
   const std::string name = Product("FI_Order");
-  UseDouble(name, DoubleMode::kHold);
-  DoubleHold hold(name);
-  CheckHost host(name);
-  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  HeldLeader installation(name);
+  ASSERT_TRUE(installation.Held());
+  CheckHost& host = installation.Leader();
   ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window(), 5000));
   ::Sleep(100);
   EXPECT_FALSE(host.Done()) << "the check must wait for installing_";
-  hold.LetGo();
+  installation.LetGo();
   ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
   EXPECT_EQ(host.Events(), FirstInstallationEvents());
 }
@@ -48,10 +68,8 @@ TEST_F(FirstInstallation, InstallerCrashingAfterSyncStillRestoresTheHost) {
 
 TEST_F(FirstInstallation, InstallerKilledWhileHoldingReleasesLeaderAndFollower) {
   const std::string name = Product("FI_Killed");
-  UseDouble(name, DoubleMode::kHold);
-  DoubleHold hold(name);
-  CheckHost leader(name);
-  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  HeldLeader installation(name);
+  ASSERT_TRUE(installation.Held());
   CheckHost follower(name);
   ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
 
@@ -60,23 +78,21 @@ TEST_F(FirstInstallation, InstallerKilledWhileHoldingReleasesLeaderAndFollower) 
   ::TerminateProcess(installer, 9);
   ::CloseHandle(installer);
 
-  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
   ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(leader.Events(), FirstInstallationEvents());
+  EXPECT_EQ(installation.Leader().Events(), FirstInstallationEvents());
   EXPECT_EQ(follower.Events(), FirstInstallationEvents());
 }
 
 TEST_F(FirstInstallation, FollowerInTheSameProcessStartsNoInstallerAndWaits) {
   const std::string name = Product("FI_Follow");
-  UseDouble(name, DoubleMode::kHold);
-  DoubleHold hold(name);
-  CheckHost leader(name);
-  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  HeldLeader installation(name);
+  ASSERT_TRUE(installation.Held());
   CheckHost follower(name);
   ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
   EXPECT_FALSE(follower.Done());
-  hold.LetGo();
-  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  installation.LetGo();
+  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
   ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
   EXPECT_EQ(follower.Events(), FirstInstallationEvents());
   EXPECT_EQ(Record(name).runs, 1u);
@@ -84,10 +100,8 @@ TEST_F(FirstInstallation, FollowerInTheSameProcessStartsNoInstallerAndWaits) {
 
 TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
   const std::string name = Product("FI_FollowProc");
-  UseDouble(name, DoubleMode::kHold);
-  DoubleHold hold(name);
-  CheckHost leader(name);
-  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  HeldLeader installation(name);
+  ASSERT_TRUE(installation.Held());
 
   std::string commandLine = "\"" + TestFilePath("check_runner.exe") + "\" \"" + name + "\"";
   STARTUPINFOA startup = {};
@@ -101,14 +115,14 @@ TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
   EXPECT_EQ(::WaitForSingleObject(runner.hProcess, 200), static_cast<DWORD>(WAIT_TIMEOUT))
       << "the follower must wait for installing_";
 
-  hold.LetGo();
+  installation.LetGo();
   EXPECT_EQ(::WaitForSingleObject(runner.hProcess, kCheckTimeoutMs), WAIT_OBJECT_0);
   DWORD exitCode = 1;
   ::GetExitCodeProcess(runner.hProcess, &exitCode);
   EXPECT_EQ(exitCode, 0u);
   ::CloseHandle(runner.hThread);
   ::CloseHandle(runner.hProcess);
-  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
   EXPECT_EQ(Record(name).runs, 1u);
 }
 
@@ -128,16 +142,14 @@ TEST_F(FirstInstallation, NamesDifferingOnlyInCaseAreDifferentRendezvous) {
   const std::string upper = Product("FI_Case");
   const std::string lower = "fi_case";  // the same registry keys: cleaned with upper
   ForgetDoubleRecord(lower);
-  UseDouble(upper, DoubleMode::kHold);
-  DoubleHold hold(upper);
-  CheckHost first(upper);
-  ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
+  HeldLeader first(upper);
+  ASSERT_TRUE(first.Held());
   // Not a follower of the first: it starts an installer of its own.
   EXPECT_EQ(RunCheck(lower), FirstInstallationEvents());
   EXPECT_EQ(Record(lower).runs, 1u);
   EXPECT_EQ(Record(lower).argument, lower);
-  hold.LetGo();
-  ASSERT_TRUE(first.WaitDone(kCheckTimeoutMs));
+  first.LetGo();
+  ASSERT_TRUE(first.Leader().WaitDone(kCheckTimeoutMs));
   EXPECT_EQ(Record(upper).runs, 1u);
   ForgetDoubleRecord(lower);
 }

@@ -2,38 +2,9 @@
 
 #include <cstring>
 
+#include "registry_values.h"
+
 namespace orvex::test {
-
-namespace {
-
-bool WriteValue(const std::string& keyPath, const char* value, DWORD type, const void* data, DWORD size) {
-  HKEY key = nullptr;
-  if (::RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG status = ::RegSetValueExA(key, value, 0, type, static_cast<const BYTE*>(data), size);
-  ::RegCloseKey(key);
-  return status == ERROR_SUCCESS;
-}
-
-bool ReadValue(const std::string& keyPath, const char* value, std::vector<unsigned char>& data) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD size = 0;
-  LONG status = ::RegQueryValueExA(key, value, nullptr, nullptr, nullptr, &size);
-  if (status == ERROR_SUCCESS) {
-    data.assign(size, 0);
-    status = ::RegQueryValueExA(key, value, nullptr, nullptr, data.data(), &size);
-    data.resize(size);
-  }
-  ::RegCloseKey(key);
-  return status == ERROR_SUCCESS;
-}
-
-}  // namespace
 
 std::string HexName(const std::string& rendezvousName) {
   static const char digits[] = "0123456789abcdef";
@@ -76,33 +47,33 @@ DoubleMode ModeFromText(const std::string& text) {
 }
 
 bool WriteString(const std::string& keyPath, const char* value, const std::string& text) {
-  return WriteValue(keyPath, value, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
 bool WriteDword(const std::string& keyPath, const char* value, DWORD data) {
-  return WriteValue(keyPath, value, REG_DWORD, &data, sizeof(data));
+  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_DWORD, &data, sizeof(data));
 }
 
 bool WriteBinary(const std::string& keyPath, const char* value, const void* data, DWORD size) {
-  return WriteValue(keyPath, value, REG_BINARY, data, size);
+  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_BINARY, data, size);
 }
 
 bool ReadString(const std::string& keyPath, const char* value, std::string& text) {
   std::vector<unsigned char> data;
-  if (!ReadValue(keyPath, value, data)) return false;
+  if (!ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &data)) return false;
   text.assign(reinterpret_cast<const char*>(data.data()), ::strnlen(reinterpret_cast<const char*>(data.data()), data.size()));
   return true;
 }
 
 bool ReadDword(const std::string& keyPath, const char* value, DWORD& data) {
   std::vector<unsigned char> bytes;
-  if (!ReadValue(keyPath, value, bytes) || bytes.size() != sizeof(DWORD)) return false;
+  if (!ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &bytes) || bytes.size() != sizeof(DWORD)) return false;
   std::memcpy(&data, bytes.data(), sizeof(DWORD));
   return true;
 }
 
 bool ReadBinary(const std::string& keyPath, const char* value, std::vector<unsigned char>& data) {
-  return ReadValue(keyPath, value, data);
+  return ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &data);
 }
 
 }  // namespace orvex::test

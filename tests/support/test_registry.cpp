@@ -1,6 +1,7 @@
 #include "test_registry.h"
 
 #include "installer_double_protocol.h"
+#include "registry_values.h"
 
 namespace orvex::test {
 
@@ -11,30 +12,11 @@ std::string DownloadsKeyPath(const std::string& product) {
 }
 
 bool SetMachineValue(const std::string& keyPath, const char* value, DWORD type, const void* data, DWORD size) {
-  HKEY key = nullptr;
-  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG status = ::RegSetValueExA(key, value, 0, type, static_cast<const BYTE*>(data), size);
-  ::RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return WriteRegistryValue(HKEY_LOCAL_MACHINE, keyPath, value, type, data, size);
 }
 
 bool ReadMachineValue(const std::string& keyPath, const char* value, std::vector<unsigned char>* data) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD size = 0;
-  LONG status = ::RegQueryValueExA(key, value, nullptr, nullptr, nullptr, &size);
-  if (status == ERROR_SUCCESS && data != nullptr) {
-    data->assign(size, 0);
-    status = ::RegQueryValueExA(key, value, nullptr, nullptr, data->data(), &size);
-    data->resize(size);
-  }
-  ::RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return ReadRegistryValue(HKEY_LOCAL_MACHINE, keyPath, value, data);
 }
 
 void DeleteMachineKey(const std::string& keyPath) { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, keyPath.c_str()); }
@@ -58,16 +40,8 @@ ULONGLONG NowAsFileTime() {
 }
 
 bool RegisterViewerModule(const std::string& clsid, const std::string& modulePath) {
-  const std::string keyPath = "CLSID\\" + clsid + "\\InprocServer32";
-  HKEY key = nullptr;
-  if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG status = ::RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(modulePath.c_str()),
-                                       static_cast<DWORD>(modulePath.size() + 1));
-  ::RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return WriteRegistryValue(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr, REG_SZ,
+                            modulePath.c_str(), static_cast<DWORD>(modulePath.size() + 1));
 }
 
 void UnregisterViewerModule(const std::string& clsid) {
