@@ -11,12 +11,4 @@ void WaitPumpingMessages(const HANDLE* handles, DWORD count) {
   }
 }
 
-void PumpOneMessage() {
-  MSG msg;
-  if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
-  }
-}
-
 }  // namespace orvex

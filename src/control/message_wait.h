@@ -4,16 +4,12 @@
 
 #include <windows.h>
 
-namespace orvex {
+#include "message_pump.h"
 
-constexpr DWORD kPumpSliceMilliseconds = 10;
+namespace orvex {
 
 // Returns when one of the handles is signalled (or the wait itself fails, so
 // that a bad handle cannot turn into an endless loop).
 void WaitPumpingMessages(const HANDLE* handles, DWORD count);
-
-// Removes at most one message of the calling thread (any window, any number),
-// translates and dispatches it.
-void PumpOneMessage();
 
 }  // namespace orvex

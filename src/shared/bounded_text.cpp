@@ -39,4 +39,16 @@ bool AppendText(char* dest, std::size_t destSize, const char* source) {
   return true;
 }
 
+void JoinTextCut(char* dest, std::size_t destSize, std::initializer_list<const char*> parts) {
+  if (destSize == 0) return;
+  std::size_t used = 0;
+  for (const char* part : parts) {
+    if (part == nullptr) continue;
+    const std::size_t length = ::strnlen(part, destSize - 1 - used);
+    std::memcpy(dest + used, part, length);
+    used += length;
+  }
+  dest[used] = '\0';
+}
+
 }  // namespace orvex

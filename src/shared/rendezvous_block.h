@@ -37,4 +37,8 @@ static_assert(offsetof(RendezvousBlock, installedVersion) + offsetof(PackedVersi
               "installedVersion high half offset");
 static_assert(sizeof(RendezvousBlock) == kRendezvousBlockSize, "the block is 632 bytes, no padding");
 
+// True when every text field of the block ends inside its field. The installer
+// reads a block another process wrote, and reads no further than that.
+bool IsWellFormedBlock(const RendezvousBlock& block);
+
 }  // namespace orvex
