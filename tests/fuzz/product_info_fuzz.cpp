@@ -1,0 +1,138 @@
+// Fuzz entry for the product record parser, built natively with libFuzzer and
+// the address, leak and undefined-behaviour sanitizers.
+//
+// Input: three control bytes, then the record data.
+//   byte 0, byte 1  two split points (each modulo data length + 1): the data is
+//                   fed in three chunks, each from its own exactly sized heap
+//                   buffer that is freed right after its Feed
+//   byte 2          low four bits: 0 = every allocation succeeds, n = the n-th
+//                   allocation of the chunked run fails
+//
+// Checks, besides the sanitizers' own:
+//   - after every Feed the state is 0 to 18 and never 13; a chunk that did not
+//     end parsed left the record entirely empty; texts exist only once their
+//     field is closed, are non-empty, free of bars, and NUL-terminated at the
+//     end of a block whose size is their length + 1;
+//   - the texts of the one-chunk run stand in the data as "|first|description";
+//   - a chunked run whose chunk ends all fell outside the description (every
+//     intermediate Feed ended parsed, in a state other than 14) gives the
+//     one-chunk record, the first text carried across chunks included;
+//   - a failed allocation empties the record;
+//   - Reset leaves the record empty.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "product_info.h"
+
+namespace {
+
+using orvex::ProductInfo;
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "product record check failed: %s\n", what);
+    std::abort();
+  }
+}
+
+bool IsEmpty(const ProductInfo& r) {
+  return !r.parsed && r.parseState == 0 && r.updateIntervalDays == 0 &&
+         r.latestVersion.IsZero() && r.secondVersion.IsZero() && r.thirdVersion.IsZero() &&
+         r.packageSize == 0 && r.firstText == nullptr && r.description == nullptr;
+}
+
+// A text's bytes as its block holds them, after checking the block's shape.
+std::string BlockText(char* text) {
+  if (text == nullptr) return std::string();
+  const SIZE_T size = GlobalSize(text);
+  Check(size >= 2, "a text block holds at least one character and its NUL");
+  Check(text[size - 1] == '\0', "a text ends with a NUL at the end of its block");
+  Check(std::memchr(text, '|', size - 1) == nullptr, "a text holds no bar");
+  return std::string(text, size - 1);
+}
+
+void CheckRecord(const ProductInfo& r) {
+  Check(r.parseState >= 0 && r.parseState <= 18, "state 0 to 18 after a chunk");
+  Check(r.parseState != 13, "a chunk end closes the description");
+  if (!r.parsed) Check(IsEmpty(r), "a chunk that did not end parsed leaves the record empty");
+  if (r.firstText != nullptr) Check(r.parseState >= 12, "first text only once closed");
+  if (r.description != nullptr) Check(r.parseState >= 14, "description only once closed");
+  BlockText(r.firstText);
+  BlockText(r.description);
+}
+
+bool SameRecord(const ProductInfo& a, const ProductInfo& b) {
+  return a.parsed == b.parsed && a.parseState == b.parseState &&
+         a.updateIntervalDays == b.updateIntervalDays && a.latestVersion == b.latestVersion &&
+         a.secondVersion == b.secondVersion && a.thirdVersion == b.thirdVersion &&
+         a.packageSize == b.packageSize && (a.firstText == nullptr) == (b.firstText == nullptr) &&
+         (a.description == nullptr) == (b.description == nullptr) &&
+         BlockText(a.firstText) == BlockText(b.firstText) &&
+         BlockText(a.description) == BlockText(b.description);
+}
+
+// Feeds one chunk from a heap copy of exactly its size, freed afterwards, so
+// that reading past the chunk or keeping hold of it is caught.
+void FeedCopy(ProductInfo& record, const std::uint8_t* data, std::size_t size) {
+  auto* copy = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+  Check(copy != nullptr, "memory for the chunk");
+  if (size != 0) std::memcpy(copy, data, size);
+  record.Feed(copy, static_cast<std::int32_t>(size));
+  std::free(copy);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inputSize) {
+  if (inputSize < 3 || inputSize > 0x100000) return 0;
+  const std::uint8_t* data = input + 3;
+  const std::size_t size = inputSize - 3;
+
+  ProductInfo whole;
+  whole.Init();
+  hostFailingAllocation = 0;
+  FeedCopy(whole, data, size);
+  CheckRecord(whole);
+  if (whole.parsed && whole.parseState >= 12) {
+    const std::string needle =
+        "|" + BlockText(whole.firstText) + "|" + BlockText(whole.description);
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    Check(text.find(needle) != std::string::npos, "texts stand in the data as |first|description");
+  }
+
+  std::size_t first = input[0] % (size + 1);
+  std::size_t second = input[1] % (size + 1);
+  if (first > second) std::swap(first, second);
+  const std::size_t bounds[4] = {0, first, second, size};
+  const unsigned failing = input[2] & 0x0Fu;
+
+  ProductInfo chunked;
+  chunked.Init();
+  hostFailingAllocation = failing;
+  bool comparable = true;
+  for (int i = 0; i < 3; ++i) {
+    const bool failureArmed = hostFailingAllocation != 0;
+    FeedCopy(chunked, data + bounds[i], bounds[i + 1] - bounds[i]);
+    CheckRecord(chunked);
+    if (failureArmed && hostFailingAllocation == 0) {
+      Check(IsEmpty(chunked), "a failed allocation empties the record");
+      comparable = false;
+    }
+    if (i < 2 && (!chunked.parsed || chunked.parseState == 14)) comparable = false;
+  }
+  hostFailingAllocation = 0;
+  if (comparable) Check(SameRecord(whole, chunked), "chunks give the one-chunk record");
+
+  chunked.Reset();
+  Check(IsEmpty(chunked), "Reset empties the record");
+  whole.Reset();
+  Check(IsEmpty(whole), "Reset empties the record");
+  return 0;
+}
