@@ -1,0 +1,19 @@
+// OrvexInstaller.exe: started by the control with the rendezvous name as its
+// whole command line.
+#include <windows.h>
+
+#include "installer_run.h"
+#include "module_instance.h"
+#include "product_name.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  orvex::SetModuleInstance(instance);
+  if (commandLine == nullptr || commandLine[0] == '\0') return 0;
+  // The control never starts the installer with a name it refuses; a name that
+  // could not come from it opens nothing here either.
+  if (!orvex::IsAcceptableProductName(commandLine)) return 0;
+  auto* run = new orvex::InstallerRun;
+  run->Open(commandLine);
+  delete run;  // blocks until the job thread has ended
+  return 0;
+}

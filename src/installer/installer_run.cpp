@@ -1,0 +1,133 @@
+#include "installer_run.h"
+
+#include "cancel_watcher.h"
+#include "join_names.h"
+#include "object_names.h"
+#include "product_info.h"
+#include "progress_window.h"
+#include "pumping_wait.h"
+#include "update_job.h"
+
+namespace orvex {
+
+namespace {
+
+DWORD WINAPI JobThreadMain(void* param) {
+  RunUpdateJob(*static_cast<InstallerRun*>(param));
+  return 0;
+}
+
+DWORD WINAPI WatcherThreadMain(void* param) { return CancelWatcher(static_cast<InstallerRun*>(param)); }
+
+void CloseIfSet(HANDLE& handle) {
+  if (handle != nullptr) ::CloseHandle(handle);
+  handle = nullptr;
+}
+
+}  // namespace
+
+InstallerRun::InstallerRun() {
+  ::InitializeCriticalSection(&statusLock_);
+  messageText[0] = '\0';
+  packageFileName[0] = '\0';
+  transferBuffer[0] = '\0';
+  packagePath[0] = '\0';
+}
+
+void InstallerRun::Open(const char* rendezvousName) {
+  if (OpenRendezvous(rendezvousName)) StartJob();
+}
+
+bool InstallerRun::OpenRendezvous(const char* rendezvousName) {
+  mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, JoinNames(kInfoPrefix, rendezvousName));
+  if (mapping == nullptr) return false;
+  block = static_cast<const RendezvousBlock*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  if (block == nullptr) return false;
+  installingEvent = ::OpenEventA(EVENT_ALL_ACCESS, FALSE, JoinNames(kInstallingPrefix, rendezvousName));
+  if (installingEvent == nullptr) return false;
+  syncEvent = ::OpenEventA(EVENT_ALL_ACCESS, FALSE, JoinNames(kSyncPrefix, rendezvousName));
+  if (syncEvent == nullptr) return false;
+  // The control may go on from here: the installer holds the rendezvous.
+  ::SetEvent(syncEvent);
+  return true;
+}
+
+void InstallerRun::StartJob() {
+  // A block that another process left unterminated is not read at all.
+  if (!IsWellFormedBlock(*block)) return;
+  upToDate = false;
+  productInfo = new ProductInfo;
+  productInfo->Init();
+  currentHandle = nullptr;
+  bytesDownloaded = 0;
+  progressWindow = nullptr;
+  jobThread = nullptr;
+  watcherThread = nullptr;
+
+  stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  requestCompleteEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  handleCreatedEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  handleClosingEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  transferLock = ::CreateMutexA(nullptr, FALSE, nullptr);
+  ownerWindow = nullptr;
+  // Without its events and lock the job cannot wait for anything: run none.
+  if (stopEvent == nullptr || requestCompleteEvent == nullptr || handleCreatedEvent == nullptr ||
+      handleClosingEvent == nullptr || transferLock == nullptr) {
+    return;
+  }
+
+  watcherThread = ::CreateThread(nullptr, 0, WatcherThreadMain, this, 0, nullptr);
+  if (watcherThread == nullptr) return;
+  jobThread = ::CreateThread(nullptr, 0, JobThreadMain, this, 0, nullptr);
+  if (jobThread == nullptr) {
+    // No job will end the watcher: end it here.
+    ::SetEvent(stopEvent);
+    ::WaitForSingleObject(watcherThread, INFINITE);
+  }
+}
+
+InstallerRun::~InstallerRun() {
+  if (jobThread != nullptr) {
+    ::WaitForSingleObject(jobThread, INFINITE);
+    CloseIfSet(jobThread);
+  }
+  // The job thread has waited for the watcher; a run whose job never started
+  // has no watcher left running either.
+  CloseIfSet(watcherThread);
+  if (productInfo != nullptr) productInfo->Reset();
+  delete productInfo;
+  productInfo = nullptr;
+  CloseIfSet(handleClosingEvent);
+  CloseIfSet(handleCreatedEvent);
+  CloseIfSet(stopEvent);
+  CloseIfSet(requestCompleteEvent);
+  CloseIfSet(transferLock);
+
+  if (block != nullptr) ::UnmapViewOfFile(block);
+  block = nullptr;
+  CloseIfSet(mapping);
+  if (installingEvent != nullptr) {
+    // Releases the control's wait.
+    ::SetEvent(installingEvent);
+    CloseIfSet(installingEvent);
+  }
+  CloseIfSet(syncEvent);
+  ::DeleteCriticalSection(&statusLock_);
+}
+
+void InstallerRun::ShowStatusFromCallback(const char* first, const char* second, const char* third) {
+  ::EnterCriticalSection(&statusLock_);
+  if (progressWindow != nullptr) progressWindow->SetStatus(first, second, third);
+  ::LeaveCriticalSection(&statusLock_);
+}
+
+ProgressWindow* InstallerRun::DetachProgressWindow() {
+  // A callback holding the lock waits for this thread to take its status line.
+  while (!::TryEnterCriticalSection(&statusLock_)) PumpOneMessage();
+  ProgressWindow* window = progressWindow;
+  progressWindow = nullptr;
+  ::LeaveCriticalSection(&statusLock_);
+  return window;
+}
+
+}  // namespace orvex

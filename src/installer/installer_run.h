@@ -1,0 +1,79 @@
+// The installer's state for one run: the rendezvous it opened, its events,
+// lock and threads, the product record, the progress window, the transfer
+// results and its text buffers.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+
+#include "rendezvous_block.h"
+
+namespace orvex {
+
+struct ProductInfo;
+class ProgressWindow;
+
+constexpr std::size_t kMessageTextSize = 500;
+constexpr std::size_t kPackageFileNameSize = 260;
+constexpr std::size_t kTransferBufferSize = 5000;
+constexpr std::size_t kPackagePathSize = 260;
+
+class InstallerRun {
+ public:
+  InstallerRun();
+  virtual ~InstallerRun();
+  InstallerRun(const InstallerRun&) = delete;
+  InstallerRun& operator=(const InstallerRun&) = delete;
+
+  // Opens and acknowledges the rendezvous of this name, then starts the
+  // watcher and job threads. A failure stops it with what it opened so far.
+  void Open(const char* rendezvousName);
+
+  // The two halves of Open: the rendezvous objects and "sync_" (true when all
+  // four were opened), then the run's own record, events, lock and threads.
+  bool OpenRendezvous(const char* rendezvousName);
+  void StartJob();
+
+  HANDLE mapping = nullptr;
+  const RendezvousBlock* block = nullptr;
+  HANDLE installingEvent = nullptr;
+  HANDLE syncEvent = nullptr;
+  ProductInfo* productInfo = nullptr;
+  HANDLE transferLock = nullptr;
+  HINTERNET currentHandle = nullptr;
+  DWORD_PTR asyncResult = 0;
+  DWORD asyncError = 0;
+  HANDLE handleCreatedEvent = nullptr;
+  HANDLE handleClosingEvent = nullptr;
+  HANDLE stopEvent = nullptr;
+  HANDLE requestCompleteEvent = nullptr;
+  HANDLE watcherThread = nullptr;
+  HANDLE jobThread = nullptr;
+  HWND ownerWindow = nullptr;
+  bool upToDate = false;
+  ProgressWindow* progressWindow = nullptr;
+  DWORD bytesDownloaded = 0;
+  char messageText[kMessageTextSize];
+  char packageFileName[kPackageFileNameSize];
+  char transferBuffer[kTransferBufferSize];
+  char packagePath[kPackagePathSize];
+
+  // The status line as WinINet's threads set it: nothing once the job has
+  // taken the progress window away.
+  void ShowStatusFromCallback(const char* first, const char* second = nullptr, const char* third = nullptr);
+  // Takes the progress window away from the status callback, dispatching the
+  // job thread's messages while a callback is still using it. Job thread only.
+  ProgressWindow* DetachProgressWindow();
+
+  // Byte counts of the job's reads: members, not locals, because a read that
+  // completes later writes its count after the call has returned.
+  DWORD recordBytesRead = 0;
+  DWORD chunkBytesRead = 0;
+
+ private:
+  CRITICAL_SECTION statusLock_;
+};
+
+}  // namespace orvex

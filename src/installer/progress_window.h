@@ -1,0 +1,44 @@
+// The installer's modeless progress dialog: banner, information line,
+// description, status line, progress bar and text, and Cancel.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace orvex {
+
+class InstallerRun;
+
+constexpr std::size_t kProgressTextSize = 260;
+
+class ProgressWindow {
+ public:
+  explicit ProgressWindow(InstallerRun* owner);
+  virtual ~ProgressWindow();
+  ProgressWindow(const ProgressWindow&) = delete;
+  ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+  // The first call creates the dialog (visible at once); either text may be null.
+  void Show(const char* information, const char* description);
+  // The status line: the given texts joined, absent ones skipped, cut to fit.
+  // Safe from any thread.
+  void SetStatus(const char* first = nullptr, const char* second = nullptr, const char* third = nullptr);
+  // Dispatches one pending message, then shows done of total bytes.
+  void SetProgress(DWORD done, DWORD total);
+
+  HWND dialog = nullptr;
+  char textBuffer[kProgressTextSize];
+  InstallerRun* run;
+  bool cancelled = false;
+
+ private:
+  // Guards textBuffer: SetStatus comes from WinINet's threads too. Held only
+  // while a text is composed, never while it is sent to the dialog.
+  CRITICAL_SECTION textLock_;
+};
+
+// The dialog procedure of template 103.
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace orvex

@@ -1,0 +1,123 @@
+#include "transfer.h"
+
+#include <cstring>
+
+#include "installer_run.h"
+#include "internet_status.h"
+#include "pumping_wait.h"
+
+namespace orvex {
+
+namespace {
+
+constexpr char kUserAgent[] = "OrvexInstaller";
+constexpr INTERNET_PORT kServerPort = 80;  // whatever port the URL names
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_HYPERLINK;
+constexpr char kRequestHeaders[] = "Accept: */*";
+constexpr DWORD kErrorDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                                    FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+// The notifications after connecting and after closing normally come at once;
+// these bound the waits for them when they never come.
+constexpr DWORD kHandleEventTimeoutMs = 30000;
+constexpr std::size_t kHostSize = INTERNET_MAX_HOST_NAME_LENGTH + 1;
+constexpr std::size_t kPathSize = INTERNET_MAX_URL_LENGTH + 1;
+
+static_assert(kRequestFlags == 0x84000400, "request flags");
+static_assert(kErrorDialogFlags == 7, "error dialog flags");
+
+// Waits, pumping, for a handle event or the stop signal, for a bounded time.
+void WaitForHandleEvent(InstallerRun& run, HANDLE event) {
+  const HANDLE handles[] = {event, run.stopEvent};
+  PumpingWait(handles, 2, kHandleEventTimeoutMs);
+}
+
+// Copies length bytes of a cracked URL part into a buffer of its own.
+bool CopyPart(const char* part, DWORD length, char* out, std::size_t outSize) {
+  if (part == nullptr || length >= outSize) return false;
+  std::memcpy(out, part, length);
+  out[length] = '\0';
+  return true;
+}
+
+// Steps 4 to 10 on an open internet handle.
+void Request(InstallerRun& run, HINTERNET internet, const char* url, TransferReading reading) {
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwSchemeLength = 1;
+  parts.dwHostNameLength = 1;
+  parts.dwUserNameLength = 1;
+  parts.dwPasswordLength = 1;
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  char host[kHostSize];
+  char path[kPathSize];
+  // A URL without a host names no server: give up the phase.
+  if (!::InternetCrackUrlA(url, 0, 0, &parts) || parts.dwHostNameLength == 0 ||
+      !CopyPart(parts.lpszHostName, parts.dwHostNameLength, host, sizeof(host)) ||
+      !CopyPart(parts.lpszUrlPath != nullptr ? parts.lpszUrlPath : "", parts.dwUrlPathLength, path, sizeof(path))) {
+    return;
+  }
+
+  HINTERNET connection = ::InternetConnectA(internet, host, kServerPort, nullptr, nullptr, INTERNET_SERVICE_HTTP,
+                                            0, reinterpret_cast<DWORD_PTR>(&run));
+  const DWORD connectError = connection == nullptr ? ::GetLastError() : ERROR_SUCCESS;
+  if (connection != nullptr || connectError == ERROR_IO_PENDING) WaitForHandleEvent(run, run.handleCreatedEvent);
+  if (connection == nullptr) {
+    ::SetLastError(connectError);
+    connection = reinterpret_cast<HINTERNET>(CompletionOfFailedCall(run));
+  }
+  if (connection == nullptr) return;
+
+  HINTERNET request = ::HttpOpenRequestA(connection, "GET", path, nullptr, nullptr, nullptr, kRequestFlags,
+                                         reinterpret_cast<DWORD_PTR>(&run));
+  if (request == nullptr) request = reinterpret_cast<HINTERNET>(CompletionOfFailedCall(run));
+
+  bool sent = request != nullptr;
+  while (sent) {
+    if (!::HttpSendRequestA(request, kRequestHeaders, static_cast<DWORD>(-1), nullptr, 0) &&
+        CompletionOfFailedCall(run) == 0) {
+      sent = false;
+      break;
+    }
+    // Lets WinINet ask for proxy or server credentials and repeat the request.
+    if (::InternetErrorDlg(::GetActiveWindow(), request, ERROR_SUCCESS, kErrorDialogFlags, nullptr) !=
+        ERROR_INTERNET_FORCE_RETRY) {
+      break;
+    }
+  }
+
+  if (sent) {
+    char status[4] = "";
+    DWORD length = sizeof(status);
+    // A status that cannot be read is not "200".
+    if (::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE, status, &length, nullptr) &&
+        std::strcmp(status, "200") == 0) {
+      reading(run, request);
+    }
+  }
+
+  if (request != nullptr) ::InternetCloseHandle(request);
+  ::InternetCloseHandle(connection);
+  WaitForHandleEvent(run, run.handleClosingEvent);
+}
+
+}  // namespace
+
+DWORD_PTR CompletionOfFailedCall(InstallerRun& run) {
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_IO_PENDING) {
+    run.asyncError = error;
+    return 0;
+  }
+  return WaitForCompletion(run);
+}
+
+void RunTransfer(InstallerRun& run, const char* url, TransferReading reading) {
+  HINTERNET internet = ::InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  if (internet == nullptr) return;
+  ::InternetSetStatusCallback(internet, InternetStatusCallback);
+  Request(run, internet, url, reading);
+  ::InternetCloseHandle(internet);
+}
+
+}  // namespace orvex
