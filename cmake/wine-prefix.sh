@@ -1,11 +1,15 @@
 #!/bin/sh
-# Makes, starts and stops the Wine prefix of one build tree.
-#   wine-prefix.sh start PREFIX INSTALLER_EXE
+# Makes, starts and stops a Wine prefix of a build tree.
+#   wine-prefix.sh start PREFIX INSTALLER_EXE [SERVER_ROOT]
 #     creates the prefix once (64-bit with 32-bit support, null graphics driver,
 #     no crash dialogs), starts its server for the run and places INSTALLER_EXE
-#     in its Windows directory as OrvexInstaller.exe.
-#   wine-prefix.sh stop PREFIX
-#     ends the prefix's server and every program still running in it.
+#     in its Windows directory as OrvexInstaller.exe. With SERVER_ROOT, the
+#     prefix's server runs in a private network namespace together with the
+#     information server on 127.0.0.1 port 80, serving SERVER_ROOT: programs of
+#     the prefix reach it there, and nothing leaves the machine.
+#   wine-prefix.sh stop PREFIX [SERVER_ROOT]
+#     ends the prefix's server, every program still running in it, and the
+#     information server.
 set -eu
 command=$1
 prefix=$2
@@ -13,33 +17,70 @@ export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 wine64=/usr/lib/wine/wine64
+here=$(cd "$(dirname "$0")" && pwd)
+info_server="$here/../tests/support/info_server.py"
+
+quiet() { "$@" </dev/null >/dev/null 2>&1; }
+
+stop_info_server() {
+  root=$1
+  if [ -f "$root/.server.pid" ]; then
+    kill "$(cat "$root/.server.pid")" 2>/dev/null || true
+    rm -f "$root/.server.pid"
+  fi
+}
 
 case "$command" in
   start)
     installer=$3
+    root=${4:-}
+    quiet wineserver -k || true
     if [ ! -f "$prefix/.orvex-ready" ]; then
-      wineserver -k >/dev/null 2>&1 || true
       rm -rf "$prefix"
       mkdir -p "$prefix"
-      "$wine64" wineboot -i </dev/null >/dev/null 2>&1
-      "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-      "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-      wineserver -w </dev/null >/dev/null 2>&1
+      quiet "$wine64" wineboot -i
+      quiet "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+      quiet "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+      quiet wineserver -w
       touch "$prefix/.orvex-ready"
     fi
+    cp "$installer" "$prefix/drive_c/windows/OrvexInstaller.exe"
     # The server and Wine's own background processes outlive this script:
     # none of them may hold the caller's output open.
-    wineserver -p </dev/null >/dev/null 2>&1
-    "$wine64" cmd /c exit </dev/null >/dev/null 2>&1
-    cp "$installer" "$prefix/drive_c/windows/OrvexInstaller.exe"
-    echo "prefix $prefix ready"
+    if [ -n "$root" ]; then
+      stop_info_server "$root"
+      mkdir -p "$root"
+      rm -f "$root/.server.ready"
+      unshare -n sh -c '
+        ip link set lo up
+        python3 "$1" --root "$2" --port 80 --pidfile "$2/.server.pid" --ready-file "$2/.server.ready" \
+          </dev/null >"$2/.server.log" 2>&1 &
+        wineserver -p </dev/null >/dev/null 2>&1
+      ' sh "$info_server" "$root"
+      tries=0
+      until [ -f "$root/.server.ready" ]; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 100 ]; then
+          echo "the information server did not start:" >&2
+          cat "$root/.server.log" >&2 || true
+          exit 1
+        fi
+        sleep 0.1
+      done
+    else
+      quiet wineserver -p
+    fi
+    quiet "$wine64" cmd /c exit
+    echo "prefix $prefix ready${root:+, information server on 127.0.0.1:80 serving $root}"
     ;;
   stop)
-    wineserver -k >/dev/null 2>&1 || true
+    root=${3:-}
+    quiet wineserver -k || true
+    [ -n "$root" ] && stop_info_server "$root"
     echo "prefix $prefix stopped"
     ;;
   *)
-    echo "usage: $0 start PREFIX INSTALLER_EXE | stop PREFIX" >&2
+    echo "usage: $0 start PREFIX INSTALLER_EXE [SERVER_ROOT] | stop PREFIX [SERVER_ROOT]" >&2
     exit 2
     ;;
 esac

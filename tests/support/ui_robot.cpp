@@ -15,7 +15,7 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<Search*>(param);
   DWORD pid = 0;
   ::GetWindowThreadProcessId(window, &pid);
-  if (pid != search->pid || !::IsWindowVisible(window)) return TRUE;
+  if ((search->pid != 0 && pid != search->pid) || !::IsWindowVisible(window)) return TRUE;
   if (!search->className->empty() && ClassNameOf(window) != *search->className) return TRUE;
   if (!search->title->empty() && WindowText(window) != *search->title) return TRUE;
   search->found.push_back(window);

@@ -9,8 +9,8 @@
 
 namespace orvex::test {
 
-// Visible top-level windows of process pid whose class and title match (an
-// empty string matches anything).
+// Visible top-level windows of process pid (0: of any process) whose class
+// and title match (an empty string matches anything).
 std::vector<HWND> FindTopLevelWindows(DWORD pid, const std::string& className, const std::string& title);
 
 // Waits up to timeoutMs for such a window; null when none appeared.

@@ -1,0 +1,26 @@
+#!/usr/bin/env python3
+"""Gives a linked program the setup package signature: the two bytes after "MZ"
+(the DOS header's count of bytes on the last page, which the loader ignores)
+become 0x01 0x01, so the file starts with 'M', 'Z', 0x01, 0x01."""
+import sys
+
+DOS_HEADER_SIZE = 64
+
+
+def main(argv):
+    if len(argv) != 2:
+        print("usage: patch_package_signature.py PROGRAM", file=sys.stderr)
+        return 2
+    path = argv[1]
+    with open(path, "r+b") as program:
+        header = program.read(DOS_HEADER_SIZE)
+        if len(header) < DOS_HEADER_SIZE or header[:2] != b"MZ":
+            print(f"{path}: not a Windows program", file=sys.stderr)
+            return 1
+        program.seek(2)
+        program.write(b"\x01\x01")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
