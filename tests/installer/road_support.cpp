@@ -1,0 +1,128 @@
+#include "road_support.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "installer_double_protocol.h"
+#include "test_registry.h"
+#include "ui_robot.h"
+
+namespace orvex::test {
+
+std::string ServerRoot() { return TestFilePath("..\\..\\infoserver"); }
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string SamplePackageBytes() { return ReadFileBytes(TestFilePath("sample_setup.exe")); }
+
+std::string DownloadsFolder() {
+  char programFiles[MAX_PATH] = "";
+  ::ExpandEnvironmentStringsA("%ProgramFiles%", programFiles, MAX_PATH);
+  return std::string(programFiles) + "\\Brindlewood\\Downloads";
+}
+
+SetupRecord ReadSetupRecord(const std::string& lowerProduct) {
+  SetupRecord record;
+  const std::string key = "Software\\OrvexTests\\SampleSetup\\" + lowerProduct;
+  ReadDword(key, "Runs", record.runs);
+  ReadDword(key, "ParentPid", record.parentPid);
+  ReadString(key, "Path", record.path);
+  return record;
+}
+
+std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) const {
+  std::vector<std::string> lines;
+  std::ifstream in(ServerRoot() + "\\requests.log", std::ios::binary);
+  in.seekg(logStart_);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(pathPart) != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+HWND WaitForBox(const char* title, DWORD timeoutMs) { return WaitForTopLevelWindow(0, "#32770", title, timeoutMs); }
+
+void RoadTest::UseProduct(const std::string& product) {
+  product_ = product;
+  lower_ = product;
+  ::CharLowerA(lower_.data());
+  TearDown();
+  std::ifstream log(ServerRoot() + "\\requests.log", std::ios::binary | std::ios::ate);
+  logStart_ = log ? static_cast<std::streamoff>(log.tellg()) : 0;
+  ::CreateDirectoryA((ServerRoot() + "\\" + lower_).c_str(), nullptr);
+  ::CreateDirectoryA((ServerRoot() + "\\" + lower_ + "\\download").c_str(), nullptr);
+}
+
+std::string RoadTest::InfoPath() const { return "/" + lower_ + "/info.txt"; }
+
+std::string RoadTest::PackageName(const char* version) const { return lower_ + "_" + version + ".exe"; }
+
+void RoadTest::PublishRecord(const std::string& record) {
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "\\" + lower_ + "\\info.txt", record));
+}
+
+void RoadTest::PublishPackage(const std::string& fileName, const std::string& bytes) {
+  ASSERT_TRUE(WriteFileBytes(ServerRoot() + "\\" + lower_ + "\\download\\" + fileName, bytes));
+}
+
+void RoadTest::PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays) {
+  const std::string package = SamplePackageBytes();
+  ASSERT_GT(package.size(), 4u);
+  char record[256];
+  std::snprintf(record, sizeof(record), "%u|%u.%u.%u.%u|0.0.0.0|%zu|first|The sample viewer, for tests", intervalDays,
+                version.high >> 16, version.high & 0xFFFF, version.low >> 16, version.low & 0xFFFF, package.size());
+  PublishRecord(record);
+  PublishPackage(PackageName(versionText), package);
+}
+
+void RoadTest::SetFault(const std::string& serverPath, const std::string& json) {
+  std::string path = ServerRoot() + serverPath + ".fault";
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  ASSERT_TRUE(WriteFileBytes(path, json));
+}
+
+void RoadTest::TearDown() {
+  if (product_.empty()) return;
+  ForgetProduct(product_);
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\OrvexTests\\SampleSetup\\" + lower_).c_str());
+  // The packages this product left in the downloads folder.
+  WIN32_FIND_DATAA found;
+  const std::string pattern = DownloadsFolder() + "\\" + lower_ + "_*.exe";
+  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      ::DeleteFileA((DownloadsFolder() + "\\" + found.cFileName).c_str());
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+  }
+  // The product's folder on the server, faults included.
+  const std::string folder = ServerRoot() + "\\" + lower_;
+  for (const char* sub : {"\\download\\", "\\"}) {
+    search = ::FindFirstFileA((folder + sub + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) continue;
+    do {
+      ::DeleteFileA((folder + sub + found.cFileName).c_str());
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+  }
+  ::RemoveDirectoryA((folder + "\\download").c_str());
+  ::RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace orvex::test

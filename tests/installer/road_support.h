@@ -1,0 +1,70 @@
+// The whole road for installer tests: the real install check starts the real
+// installer, which talks to the information server on the loopback. Tests
+// publish records and packages into the server's folder, choose its faults,
+// answer the installer's questions and read what the sample setup recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <ios>
+#include <string>
+#include <vector>
+
+#include "check_host.h"
+#include "packed_version.h"
+
+namespace orvex::test {
+
+constexpr DWORD kRoadTimeoutMs = 60000;
+
+// The server's folder, seen through Wine's drive for the Unix file system.
+std::string ServerRoot();
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+
+// The built sample setup package (starts with 'M','Z',0x01,0x01).
+std::string SamplePackageBytes();
+
+// The downloads folder and a package file's path in it.
+std::string DownloadsFolder();
+
+// What the sample setup recorded when it ran for this product (lowercase).
+struct SetupRecord {
+  DWORD runs = 0;
+  DWORD parentPid = 0;
+  std::string path;
+};
+SetupRecord ReadSetupRecord(const std::string& lowerProduct);
+
+class RoadTest : public ::testing::Test {
+ protected:
+  // Chooses the product of this test: cleans its keys, files and records
+  // before and after.
+  void UseProduct(const std::string& product);
+
+  // <product>/info.txt and <product>/download/<package> on the server.
+  std::string InfoPath() const;                       // server-relative, e.g. "/x/info.txt"
+  std::string PackageName(const char* version) const;  // "x_1-0-0-5.exe" for "1-0-0-5"
+  void PublishRecord(const std::string& record);
+  void PublishPackage(const std::string& fileName, const std::string& bytes);
+  // A record offering the sample package at this version, and the package.
+  void PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays = 7);
+  void SetFault(const std::string& serverPath, const std::string& json);
+  std::string PackagePath(const std::string& fileName) const { return DownloadsFolder() + "\\" + fileName; }
+  // The requests the server logged since UseProduct, for paths containing the text.
+  std::vector<std::string> LoggedRequests(const std::string& pathPart) const;
+
+  void TearDown() override;
+
+  std::string product_;
+  std::string lower_;
+  std::streamoff logStart_ = 0;
+};
+
+// Waits for a top-level window of any process with this class and title.
+HWND WaitForBox(const char* title, DWORD timeoutMs = kRoadTimeoutMs);
+
+}  // namespace orvex::test
