@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole build and test, as CI runs it: installs what the project needs,
 # builds the x64 and x86 deliverables and tests, fuzzes the product record
-# parser for a minute, and runs every test of both architectures in one CTest
-# run, each under Wine in its build tree's prefix.
+# parser and the registry script interpreter for a minute each, and runs every
+# test of both architectures in one CTest run, each under Wine in its build
+# tree's prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +14,10 @@ for preset in x64 x86; do
   cmake --build --preset "$preset"
 done
 
-# The product record parser, fuzzed natively for a bounded time; a finding fails the run.
+# The product record parser and the registry script interpreter, fuzzed
+# natively for a bounded time each; a finding fails the run.
 bash tools/fuzz-product-info.sh 60
+bash tools/fuzz-registry-script.sh 60
 
 # One CTest run over both build trees, so one summary covers everything.
 cat > build/CTestTestfile.cmake <<'CTEST'
