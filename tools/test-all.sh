@@ -16,8 +16,8 @@ done
 
 # The product record parser and the registry script interpreter, fuzzed
 # natively for a bounded time each; a finding fails the run.
-bash tools/fuzz-product-info.sh 60
-bash tools/fuzz-registry-script.sh 60
+bash tools/fuzz.sh product-info 60
+bash tools/fuzz.sh registry-script 60
 
 # One CTest run over both build trees, so one summary covers everything.
 cat > build/CTestTestfile.cmake <<'CTEST'
