@@ -2,44 +2,116 @@
 
 #include <new>
 
+#include "install_check.h"
+#include "interface_table.h"
+#include "orvex_installer_h.h"
 #include "server_module.h"
+#include "type_info_holder.h"
 
 namespace orvex {
 
 namespace {
 
-// The object's identity. It answers IUnknown for now; the control's own
-// interfaces join its table as they come.
-class OrvexInstallerCtl final : public IUnknown {
+// The control object. Its identity is the non-delegating IUnknown; its
+// interfaces delegate to the controlling object (the outer one when
+// aggregated). The control site protocol's interfaces join its table as
+// they come.
+class OrvexInstallerCtl final : public IOrvexInstallerCtl {
  public:
   explicit OrvexInstallerCtl(IUnknown* outer) : controlling_(outer != nullptr ? outer : &inner_), inner_(this) {
     ::InterlockedIncrement(&CurrentModule()->lockCount);
   }
-  ~OrvexInstallerCtl() { ::InterlockedDecrement(&CurrentModule()->lockCount); }
+  ~OrvexInstallerCtl() {
+    ::SysFreeString(infoValue_);
+    ::InterlockedDecrement(&CurrentModule()->lockCount);
+  }
   OrvexInstallerCtl(const OrvexInstallerCtl&) = delete;
   OrvexInstallerCtl& operator=(const OrvexInstallerCtl&) = delete;
 
-  // Delegating: to the outer object when aggregated, else to the inner one.
+  IUnknown* NonDelegating() { return &inner_; }
+
+  // IUnknown, delegating.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     return controlling_->QueryInterface(iid, out);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return controlling_->AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return controlling_->Release(); }
 
-  IUnknown* NonDelegating() { return &inner_; }
+  // IDispatch, served from the registered type library.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID locale, ITypeInfo** info) override {
+    if (info == nullptr) return E_POINTER;
+    *info = nullptr;
+    ITypeInfo* loaded = nullptr;
+    const HRESULT result = ControlTypeInfo(locale, &loaded);
+    if (FAILED(result)) return result;
+    loaded->AddRef();
+    *info = loaded;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override {
+    return ControlIdsOfNames(names, count, locale, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID locale, WORD flags, DISPPARAMS* parameters,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
+    ITypeInfo* info = nullptr;
+    const HRESULT loaded = ControlTypeInfo(locale, &info);
+    if (FAILED(loaded)) return loaded;
+    return info->Invoke(static_cast<IOrvexInstallerCtl*>(this), member, flags, parameters, result, exception,
+                        argumentError);
+  }
+
+  // IOrvexInstallerCtl.
+  HRESULT STDMETHODCALLTYPE get_Info(BSTR* value) override {
+    if (value == nullptr) return E_POINTER;
+    *value = ::SysAllocString(infoValue_);  // null when never set
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Info(BSTR value) override {
+    ::SysFreeString(infoValue_);
+    infoValue_ = ::SysAllocString(value);  // up to the first NUL; null stays null
+    RunInstallCheck(infoValue_);
+    return S_OK;
+  }
 
  private:
+  // The install check on the ANSI text of Info, in a buffer of twice its
+  // length plus 2 bytes; an empty text for a null value.
+  static void RunInstallCheck(const wchar_t* info) {
+    if (info == nullptr) {
+      InstallCheck("");
+      return;
+    }
+    const int length = ::lstrlenW(info);
+    const int size = 2 * length + 2;
+    auto* text = static_cast<char*>(ModuleAlloc(static_cast<SIZE_T>(size)));
+    if (text == nullptr) return;
+    if (::WideCharToMultiByte(CP_ACP, 0, info, -1, text, size, nullptr, nullptr) == 0) text[0] = '\0';
+    InstallCheck(text);
+    ModuleFree(text);
+  }
+
+  HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (::IsEqualIID(iid, IID_IUnknown)) {
+      inner_.AddRef();
+      *out = static_cast<IUnknown*>(&inner_);
+      return S_OK;
+    }
+    return FindInterface(this, kInterfaces, iid, out);
+  }
+
   // The non-delegating IUnknown: the object's own reference count.
   class Inner final : public IUnknown {
    public:
     explicit Inner(OrvexInstallerCtl* owner) : owner_(owner) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-      if (out == nullptr) return E_POINTER;
-      *out = nullptr;
-      if (!::IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
-      AddRef();
-      *out = static_cast<IUnknown*>(this);
-      return S_OK;
+      return owner_->NonDelegatingQueryInterface(iid, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&count_)); }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -57,8 +129,17 @@ class OrvexInstallerCtl final : public IUnknown {
     volatile LONG count_ = 0;
   };
 
+  static const InterfaceTableEntry kInterfaces[];
+
   IUnknown* controlling_;
   Inner inner_;
+  BSTR infoValue_ = nullptr;
+};
+
+const InterfaceTableEntry OrvexInstallerCtl::kInterfaces[] = {
+    {&IID_IOrvexInstallerCtl, 0, OffsetResolver},
+    {&IID_IDispatch, 0, OffsetResolver},
+    {nullptr, 0, nullptr},
 };
 
 }  // namespace

@@ -84,6 +84,10 @@ def main(path, nm):
     tables = listing.split("The Import Tables", 1)[-1].split("The Export Tables", 1)[0]
     imported = {line.split()[-1] for line in tables.splitlines() if line.strip() and line.split()[0].isalnum()
                 and len(line.split()) >= 3 and line.split()[1].isdigit()}
+    libraries = {line.split("DLL Name:")[1].strip().lower() for line in tables.splitlines() if "DLL Name:" in line}
+    runtimes = {name for name in libraries if name.startswith(("libstdc++", "libgcc", "libwinpthread"))}
+    if runtimes:
+        fail(f"runtime libraries imported: {sorted(runtimes)}")
     if imported & RUNTIME_IMPORTS:
         fail(f"runtime start-up imports: {sorted(imported & RUNTIME_IMPORTS)}")
     print(f"{path}: entry point {entry_name}, exports {sorted(exported)}, no start-up code")

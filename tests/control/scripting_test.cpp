@@ -1,0 +1,98 @@
+// The registered control driven by the platform's script host, as a page's
+// script would: JScript and VBScript create it by its ProgID and set Info
+// through the dual interface and the type library.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "installer_double_client.h"
+#include "test_registry.h"
+
+namespace orvex::test {
+namespace {
+
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH] = "";
+  ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  return full;
+}
+
+const std::string kModule = FullPath(TestFilePath("..\\OrvexInstaller.dll"));
+
+// Runs a program of this architecture and waits for it.
+void RunProgram(const std::string& commandLine, DWORD* exitCode) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::string line = commandLine;
+  *exitCode = 0xFFFFFFFF;
+  if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ::WaitForSingleObject(process.hProcess, 60000);
+    ::GetExitCodeProcess(process.hProcess, exitCode);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+  }
+}
+
+class Scripting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DWORD code = 0;
+    RunProgram("regsvr32.exe /s \"" + kModule + "\"", &code);
+    ASSERT_EQ(code, 0u);
+  }
+  void TearDown() override {
+    DWORD code = 0;
+    RunProgram("regsvr32.exe /s /u \"" + kModule + "\"", &code);
+  }
+  // Runs the script with cscript; the script reports through its exit code.
+  static DWORD RunScript(const char* extension, const std::string& script) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string path = std::string(temp) + "orvex_script" + extension;
+    std::ofstream(path) << script;
+    DWORD code = 0;
+    RunProgram("cscript.exe //nologo \"" + path + "\"", &code);
+    ::DeleteFileA(path.c_str());
+    return code;
+  }
+};
+
+TEST_F(Scripting, JScriptSetsAndReadsInfoAndRunsTheCheck) {
+  const std::string name = "CS_JScript";
+  const std::string info = name + "|{0F0E0D0C-0B0A-4000-8000-0000000000AA}|";
+  ForgetProduct(name);
+  const DWORD code = RunScript(".js",
+                               "try {\n"
+                               "  var control = new ActiveXObject('OrvexInstaller.OrvexInstallerCtl');\n"
+                               "  if (control.Info) WScript.Quit(2);\n"
+                               "  control.Info = '" + info + "';\n"
+                               "  if (control.Info != '" + info + "') WScript.Quit(3);\n"
+                               "} catch (e) { WScript.Quit(4); }\n");
+  EXPECT_EQ(code, 0u) << "2: Info not empty at first, 3: Info not read back, 4: an error";
+  DoubleRecord record;
+  ASSERT_TRUE(ReadDoubleRecord(name, record)) << "setting Info did not run the install check";
+  EXPECT_EQ(record.runs, 1u);
+  EXPECT_STREQ(record.block.viewerClsid, "{0F0E0D0C-0B0A-4000-8000-0000000000AA}");
+  ForgetProduct(name);
+}
+
+TEST_F(Scripting, VBScriptSetsInfoByTheVersionIndependentProgId) {
+  const std::string name = "CS_VBScript";
+  ForgetProduct(name);
+  const DWORD code = RunScript(".vbs",
+                               "Set control = CreateObject(\"OrvexInstaller.OrvexInstallerCtl\")\n"
+                               "control.Info = \"" + name + "\"\n"
+                               "If control.Info <> \"" + name + "\" Then WScript.Quit 3\n");
+  EXPECT_EQ(code, 0u);
+  DoubleRecord record;
+  ASSERT_TRUE(ReadDoubleRecord(name, record));
+  EXPECT_EQ(record.argument, name);
+  ForgetProduct(name);
+}
+
+}  // namespace
+}  // namespace orvex::test
