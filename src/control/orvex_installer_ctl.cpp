@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "control_persistence.h"
 #include "install_check.h"
 #include "interface_table.h"
 #include "orvex_installer_h.h"
@@ -12,11 +13,13 @@ namespace orvex {
 
 namespace {
 
+constexpr LONG kDefaultExtent = 5080;  // HIMETRIC: two inches
+
 // The control object. Its identity is the non-delegating IUnknown; its
 // interfaces delegate to the controlling object (the outer one when
 // aggregated). The control site protocol's interfaces join its table as
 // they come.
-class OrvexInstallerCtl final : public IOrvexInstallerCtl {
+class OrvexInstallerCtl final : public IOrvexInstallerCtl, public IPersistStreamInit, public IPersistPropertyBag {
  public:
   explicit OrvexInstallerCtl(IUnknown* outer) : controlling_(outer != nullptr ? outer : &inner_), inner_(this) {
     ::InterlockedIncrement(&CurrentModule()->lockCount);
@@ -63,6 +66,26 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl {
     if (FAILED(loaded)) return loaded;
     return info->Invoke(static_cast<IOrvexInstallerCtl*>(this), member, flags, parameters, result, exception,
                         argumentError);
+  }
+
+  // IPersistStreamInit, IPersistPropertyBag (IPersist through the stream one).
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* classId) override {
+    if (classId == nullptr) return E_POINTER;
+    *classId = CLSID_OrvexInstallerCtl;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }  // nothing marks the control dirty
+  HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE InitNew() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Load(IStream* stream) override {
+    return LoadProperties(stream, extent_, static_cast<IOrvexInstallerCtl*>(this));
+  }
+  HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL) override { return SaveProperties(stream, extent_, infoValue_); }
+  HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* log) override {
+    return LoadProperties(bag, log, extent_, static_cast<IOrvexInstallerCtl*>(this));
+  }
+  HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL, BOOL) override {
+    return SaveProperties(bag, extent_, infoValue_);
   }
 
   // IOrvexInstallerCtl.
@@ -129,16 +152,29 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl {
     volatile LONG count_ = 0;
   };
 
+  template <typename Interface>
+  static HRESULT Resolve(void* object, REFIID, void** out, DWORD) {
+    Interface* face = static_cast<OrvexInstallerCtl*>(object);
+    face->AddRef();
+    *out = face;
+    return S_OK;
+  }
+
   static const InterfaceTableEntry kInterfaces[];
 
   IUnknown* controlling_;
   Inner inner_;
   BSTR infoValue_ = nullptr;
+  SIZEL extent_ = {kDefaultExtent, kDefaultExtent};
 };
 
+// In the order of lookup.
 const InterfaceTableEntry OrvexInstallerCtl::kInterfaces[] = {
     {&IID_IOrvexInstallerCtl, 0, OffsetResolver},
     {&IID_IDispatch, 0, OffsetResolver},
+    {&IID_IPersistStreamInit, 0, Resolve<IPersistStreamInit>},
+    {&IID_IPersist, 0, Resolve<IPersistStreamInit>},
+    {&IID_IPersistPropertyBag, 0, Resolve<IPersistPropertyBag>},
     {nullptr, 0, nullptr},
 };
 
