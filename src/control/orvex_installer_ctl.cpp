@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include <objsafe.h>
+
 #include "control_persistence.h"
 #include "install_check.h"
 #include "interface_table.h"
@@ -14,12 +16,16 @@ namespace orvex {
 namespace {
 
 constexpr LONG kDefaultExtent = 5080;  // HIMETRIC: two inches
+constexpr DWORD kSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
 
 // The control object. Its identity is the non-delegating IUnknown; its
 // interfaces delegate to the controlling object (the outer one when
 // aggregated). The control site protocol's interfaces join its table as
 // they come.
-class OrvexInstallerCtl final : public IOrvexInstallerCtl, public IPersistStreamInit, public IPersistPropertyBag {
+class OrvexInstallerCtl final : public IOrvexInstallerCtl,
+                                public IPersistStreamInit,
+                                public IObjectSafety,
+                                public IPersistPropertyBag {
  public:
   explicit OrvexInstallerCtl(IUnknown* outer) : controlling_(outer != nullptr ? outer : &inner_), inner_(this) {
     ::InterlockedIncrement(&CurrentModule()->lockCount);
@@ -86,6 +92,28 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl, public IPersistStream
   }
   HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL, BOOL) override {
     return SaveProperties(bag, extent_, infoValue_);
+  }
+
+  // IObjectSafety: one set of options for the whole object.
+  HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override {
+    if (supported == nullptr || enabled == nullptr) return E_POINTER;
+    *supported = 0;
+    *enabled = 0;
+    IUnknown* face = nullptr;
+    const HRESULT exposed = QueryInterface(iid, reinterpret_cast<void**>(&face));
+    if (FAILED(exposed)) return exposed;
+    face->Release();
+    *supported = kSafetyOptions;
+    *enabled = safetyOptions_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override {
+    IUnknown* face = nullptr;
+    if (FAILED(QueryInterface(iid, reinterpret_cast<void**>(&face)))) return E_NOINTERFACE;
+    face->Release();
+    if ((mask & ~kSafetyOptions) != 0) return E_FAIL;
+    safetyOptions_ = (safetyOptions_ & ~mask) | (enabled & mask);
+    return S_OK;
   }
 
   // IOrvexInstallerCtl.
@@ -164,6 +192,7 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl, public IPersistStream
 
   IUnknown* controlling_;
   Inner inner_;
+  DWORD safetyOptions_ = 0;
   BSTR infoValue_ = nullptr;
   SIZEL extent_ = {kDefaultExtent, kDefaultExtent};
 };
@@ -174,6 +203,7 @@ const InterfaceTableEntry OrvexInstallerCtl::kInterfaces[] = {
     {&IID_IDispatch, 0, OffsetResolver},
     {&IID_IPersistStreamInit, 0, Resolve<IPersistStreamInit>},
     {&IID_IPersist, 0, Resolve<IPersistStreamInit>},
+    {&IID_IObjectSafety, 0, Resolve<IObjectSafety>},
     {&IID_IPersistPropertyBag, 0, Resolve<IPersistPropertyBag>},
     {nullptr, 0, nullptr},
 };

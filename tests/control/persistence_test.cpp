@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <objsafe.h>
 #include <ocidl.h>
 
 #include <cstring>
@@ -188,6 +189,35 @@ TEST_F(Persistence, PropertyBagParameterRunsTheCheckAndSavesTheMap) {
   EXPECT_TRUE(::IsEqualCLSID(classId, CLSID_OrvexInstallerCtl));
   persist->Release();
   control->Release();
+}
+
+TEST_F(Persistence, SafetyOptionsAreOneSetForTheObject) {
+  IObjectSafety* safety = NewControl<IObjectSafety>(IID_IObjectSafety);
+  ASSERT_NE(safety, nullptr);
+  DWORD supported = 7;
+  DWORD enabled = 7;
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+  EXPECT_EQ(supported, 3u);
+  EXPECT_EQ(enabled, 0u);
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, nullptr, &enabled), E_POINTER);
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IOleCache, &supported, &enabled), E_NOINTERFACE);
+  EXPECT_EQ(supported, 0u);
+  EXPECT_EQ(enabled, 0u);
+
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                              INTERFACESAFE_FOR_UNTRUSTED_CALLER),
+            S_OK);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA,
+                                              INTERFACESAFE_FOR_UNTRUSTED_DATA),
+            S_OK);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL) << "an option other than the two";
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IOleCache, 1, 1), E_NOINTERFACE);
+  safety->GetInterfaceSafetyOptions(IID_IOrvexInstallerCtl, &supported, &enabled);
+  EXPECT_EQ(enabled, 3u) << "both options, set through two interfaces, are the object's";
+  safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER, 0);
+  safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
+  EXPECT_EQ(enabled, 2u) << "only the masked option changes";
+  safety->Release();
 }
 
 }  // namespace
