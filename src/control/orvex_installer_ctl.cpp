@@ -25,7 +25,8 @@ constexpr DWORD kSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACES
 class OrvexInstallerCtl final : public IOrvexInstallerCtl,
                                 public IPersistStreamInit,
                                 public IObjectSafety,
-                                public IPersistPropertyBag {
+                                public IPersistPropertyBag,
+                                public IOleControl {
  public:
   explicit OrvexInstallerCtl(IUnknown* outer) : controlling_(outer != nullptr ? outer : &inner_), inner_(this) {
     ::InterlockedIncrement(&CurrentModule()->lockCount);
@@ -116,6 +117,15 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
     return S_OK;
   }
 
+  // IOleControl: the control has no mnemonics and fires no events.
+  HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnMnemonic(MSG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL freeze) override {
+    freezeCount_ += freeze ? 1 : -1;
+    return S_OK;
+  }
+
   // IOrvexInstallerCtl.
   HRESULT STDMETHODCALLTYPE get_Info(BSTR* value) override {
     if (value == nullptr) return E_POINTER;
@@ -192,6 +202,7 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
 
   IUnknown* controlling_;
   Inner inner_;
+  LONG freezeCount_ = 0;
   DWORD safetyOptions_ = 0;
   BSTR infoValue_ = nullptr;
   SIZEL extent_ = {kDefaultExtent, kDefaultExtent};
@@ -201,6 +212,7 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
 const InterfaceTableEntry OrvexInstallerCtl::kInterfaces[] = {
     {&IID_IOrvexInstallerCtl, 0, OffsetResolver},
     {&IID_IDispatch, 0, OffsetResolver},
+    {&IID_IOleControl, 0, Resolve<IOleControl>},
     {&IID_IPersistStreamInit, 0, Resolve<IPersistStreamInit>},
     {&IID_IPersist, 0, Resolve<IPersistStreamInit>},
     {&IID_IObjectSafety, 0, Resolve<IObjectSafety>},

@@ -191,6 +191,18 @@ TEST_F(Persistence, PropertyBagParameterRunsTheCheckAndSavesTheMap) {
   control->Release();
 }
 
+TEST_F(Persistence, ControlInterfaceAnswersAsAnEventlessControl) {
+  IOleControl* control = NewControl<IOleControl>(IID_IOleControl);
+  ASSERT_NE(control, nullptr);
+  CONTROLINFO info = {};
+  EXPECT_EQ(control->GetControlInfo(&info), E_NOTIMPL);
+  EXPECT_EQ(control->OnMnemonic(nullptr), E_NOTIMPL);
+  EXPECT_EQ(control->OnAmbientPropertyChange(DISPID_UNKNOWN), S_OK);
+  EXPECT_EQ(control->FreezeEvents(TRUE), S_OK);
+  EXPECT_EQ(control->FreezeEvents(FALSE), S_OK);
+  control->Release();
+}
+
 TEST_F(Persistence, SafetyOptionsAreOneSetForTheObject) {
   IObjectSafety* safety = NewControl<IObjectSafety>(IID_IObjectSafety);
   ASSERT_NE(safety, nullptr);
