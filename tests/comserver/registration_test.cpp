@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "control_module.h"
 #include "registry_values.h"
 #include "test_registry.h"
 
@@ -20,13 +21,7 @@ const char kClassKey[] = "CLSID\\{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}";
 const GUID kLibId = {0x5B3C2A72, 0x8E4D, 0x4F60, {0xA1, 0xB2, 0x6C, 0x7D, 0x8E, 0x9F, 0x0A, 0x12}};
 const CLSID kClassId = {0x5B3C2A71, 0x8E4D, 0x4F60, {0xA1, 0xB2, 0x6C, 0x7D, 0x8E, 0x9F, 0x0A, 0x12}};
 
-std::string FullPath(const std::string& path) {
-  char full[MAX_PATH] = "";
-  ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-  return full;
-}
-
-std::string ModulePath() { return FullPath(TestFilePath("..\\OrvexInstaller.dll")); }
+std::string ModulePath() { return ControlModulePath(); }
 
 std::string ShortPath(const std::string& path) {
   char shortPath[MAX_PATH] = "";
@@ -34,23 +29,7 @@ std::string ShortPath(const std::string& path) {
   return shortPath;
 }
 
-// Runs regsvr32 of this architecture; returns its exit code.
-DWORD Regsvr32(const std::string& arguments) {
-  std::string commandLine = "regsvr32.exe " + arguments;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return 0xFFFFFFFF;
-  }
-  ::WaitForSingleObject(process.hProcess, 60000);
-  DWORD exitCode = 0xFFFFFFFE;
-  ::GetExitCodeProcess(process.hProcess, &exitCode);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  return exitCode;
-}
+DWORD Regsvr32(const std::string& arguments) { return RunProgram("regsvr32.exe " + arguments); }
 
 // The default value (value == nullptr) or a named value of a key under HKCR, or "<missing>".
 std::string ClassesValue(const std::string& key, const char* value = nullptr) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "class_table.h"
+#include "control_module.h"
 #include "installer_double_client.h"
 #include "orvex_installer_ctl.h"
 #include "orvex_installer_h.h"
@@ -20,27 +21,6 @@
 
 namespace orvex::test {
 namespace {
-
-std::string ModulePath() {
-  char full[MAX_PATH] = "";
-  ::GetFullPathNameA(TestFilePath("..\\OrvexInstaller.dll").c_str(), MAX_PATH, full, nullptr);
-  return full;
-}
-
-DWORD Regsvr32(const std::string& arguments) {
-  std::string commandLine = "regsvr32.exe " + arguments;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  DWORD code = 0xFFFFFFFF;
-  if (::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ::WaitForSingleObject(process.hProcess, 60000);
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-  }
-  return code;
-}
 
 // A property bag of the names it was given, recording what is written to it.
 class Bag final : public IPropertyBag {
@@ -79,13 +59,13 @@ class Bag final : public IPropertyBag {
 class Persistence : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Regsvr32("/s \"" + ModulePath() + "\""), 0u) << "the type library must be registered";
+    ASSERT_EQ(RegisterControlModule(), 0u) << "the type library must be registered";
     StartModule(ControlClassTable(), ::GetModuleHandleA(nullptr));
     for (const char* name : {"PS_Stream", "PS_Bag"}) ForgetProduct(name);
   }
   void TearDown() override {
     StopModule();
-    Regsvr32("/s /u \"" + ModulePath() + "\"");
+    UnregisterControlModule();
     for (const char* name : {"PS_Stream", "PS_Bag"}) ForgetProduct(name);
   }
   template <typename Interface>

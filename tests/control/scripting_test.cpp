@@ -8,54 +8,24 @@
 #include <fstream>
 #include <string>
 
+#include "control_module.h"
 #include "installer_double_client.h"
 #include "test_registry.h"
 
 namespace orvex::test {
 namespace {
 
-std::string FullPath(const std::string& path) {
-  char full[MAX_PATH] = "";
-  ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-  return full;
-}
-
-const std::string kModule = FullPath(TestFilePath("..\\OrvexInstaller.dll"));
-
-// Runs a program of this architecture and waits for it.
-void RunProgram(const std::string& commandLine, DWORD* exitCode) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  std::string line = commandLine;
-  *exitCode = 0xFFFFFFFF;
-  if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ::WaitForSingleObject(process.hProcess, 60000);
-    ::GetExitCodeProcess(process.hProcess, exitCode);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-  }
-}
-
 class Scripting : public ::testing::Test {
  protected:
-  void SetUp() override {
-    DWORD code = 0;
-    RunProgram("regsvr32.exe /s \"" + kModule + "\"", &code);
-    ASSERT_EQ(code, 0u);
-  }
-  void TearDown() override {
-    DWORD code = 0;
-    RunProgram("regsvr32.exe /s /u \"" + kModule + "\"", &code);
-  }
+  void SetUp() override { ASSERT_EQ(RegisterControlModule(), 0u); }
+  void TearDown() override { UnregisterControlModule(); }
   // Runs the script with cscript; the script reports through its exit code.
   static DWORD RunScript(const char* extension, const std::string& script) {
     char temp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, temp);
     const std::string path = std::string(temp) + "orvex_script" + extension;
     std::ofstream(path) << script;
-    DWORD code = 0;
-    RunProgram("cscript.exe //nologo \"" + path + "\"", &code);
+    const DWORD code = RunProgram("cscript.exe //nologo \"" + path + "\"");
     ::DeleteFileA(path.c_str());
     return code;
   }
