@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include "property_value_reader.h"
 #include "server_module.h"
 
 namespace orvex {
@@ -9,12 +10,6 @@ namespace orvex {
 namespace {
 
 constexpr DISPID kInfoId = 1;
-
-HRESULT ReadExact(IStream* stream, void* data, ULONG size) {
-  ULONG read = 0;
-  const HRESULT result = stream->Read(data, size, &read);
-  return FAILED(result) || read != size ? E_FAIL : S_OK;  // a short read counts as E_FAIL
-}
 
 HRESULT WriteExact(IStream* stream, const void* data, ULONG size) {
   ULONG written = 0;
@@ -31,42 +26,6 @@ HRESULT PutInfo(IDispatch* control, VARIANT& value) {
                                    nullptr, nullptr, nullptr))
              ? S_OK
              : E_FAIL;
-}
-
-// Reads a recorded value of the given type: fixed-size kinds as their bytes,
-// every other kind in its string form, converted back to the recorded type.
-HRESULT ReadValue(IStream* stream, VARTYPE type, VARIANT& value) {
-  ULONG size = 0;
-  switch (type) {
-    case VT_I1: case VT_UI1: size = 1; break;
-    case VT_I2: case VT_BOOL: case VT_UI2: size = 2; break;
-    case VT_I4: case VT_R4: case VT_ERROR: case VT_UI4: case VT_INT: case VT_UINT: size = 4; break;
-    case VT_R8: case VT_CY: case VT_DATE: size = 8; break;
-    case VT_UNKNOWN: case VT_DISPATCH: return E_FAIL;  // the control's map holds no object
-    default: break;
-  }
-  if (size != 0) {
-    value.vt = type;
-    return ReadExact(stream, &value.llVal, size);
-  }
-  DWORD count = 0;
-  HRESULT result = ReadExact(stream, &count, sizeof(count));
-  if (FAILED(result)) return result;
-  if (count > 0x7FFFFFFEu / sizeof(OLECHAR)) return E_FAIL;
-  BSTR text = ::SysAllocStringLen(nullptr, count);
-  auto* bytes = static_cast<BYTE*>(ModuleAlloc(count != 0 ? count : 1));
-  if (text == nullptr || bytes == nullptr) {
-    ::SysFreeString(text);
-    ModuleFree(bytes);
-    return E_OUTOFMEMORY;
-  }
-  result = ReadExact(stream, bytes, count);
-  for (DWORD i = 0; i < count; ++i) text[i] = bytes[i];  // each byte widened to one unit
-  ModuleFree(bytes);
-  value.vt = VT_BSTR;
-  value.bstrVal = text;
-  if (SUCCEEDED(result) && type != VT_BSTR) result = ::VariantChangeType(&value, &value, 0, type);
-  return result;
 }
 
 HRESULT ReadUI4(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, LONG& field) {
@@ -102,7 +61,7 @@ HRESULT LoadProperties(IStream* stream, SIZEL& extent, IDispatch* control) {
   if (FAILED(result = ReadExact(stream, &type, sizeof(type)))) return result;
   VARIANT value;
   ::VariantInit(&value);
-  result = ReadValue(stream, type, value);
+  result = ReadPropertyValue(stream, type, value);
   if (SUCCEEDED(result)) result = PutInfo(control, value);
   ::VariantClear(&value);
   return result;
