@@ -160,4 +160,18 @@ void* PopPendingWindow() {
   return object;
 }
 
+bool WithdrawPendingWindow(PendingWindow* record) {
+  bool withdrawn = false;
+  ::EnterCriticalSection(&module.windowCreateLock);
+  for (PendingWindow** link = &module.pendingWindows; *link != nullptr; link = &(*link)->next) {
+    if (*link == record) {
+      *link = record->next;
+      withdrawn = true;
+      break;
+    }
+  }
+  ::LeaveCriticalSection(&module.windowCreateLock);
+  return withdrawn;
+}
+
 }  // namespace orvex

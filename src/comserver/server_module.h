@@ -66,6 +66,9 @@ void ModuleFree(void* block);
 HRESULT AddStopCallback(void (*function)(DWORD argument), DWORD argument);
 void PushPendingWindow(PendingWindow* record, void* object);
 void* PopPendingWindow();
+// Takes record back when no window took it (creation failed before its first
+// message); false when it was taken already.
+bool WithdrawPendingWindow(PendingWindow* record);
 
 // Heap count minus one for a machine of this many processors (0 for one).
 DWORD HeapMaskForProcessors(DWORD processors);

@@ -2,8 +2,7 @@
 
 #include <new>
 
-#include <objsafe.h>
-
+#include "control_base.h"
 #include "control_persistence.h"
 #include "install_check.h"
 #include "interface_table.h"
@@ -15,24 +14,21 @@ namespace orvex {
 
 namespace {
 
-constexpr LONG kDefaultExtent = 5080;  // HIMETRIC: two inches
-constexpr DWORD kSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-
 // The control object. Its identity is the non-delegating IUnknown; its
 // interfaces delegate to the controlling object (the outer one when
-// aggregated). The control site protocol's interfaces join its table as
-// they come.
+// aggregated). The OLE control protocol comes from the control base; the
+// control draws nothing.
 class OrvexInstallerCtl final : public IOrvexInstallerCtl,
+                                public ControlBase,
                                 public IPersistStreamInit,
-                                public IObjectSafety,
-                                public IPersistPropertyBag,
-                                public IOleControl {
+                                public IPersistPropertyBag {
  public:
   explicit OrvexInstallerCtl(IUnknown* outer) : controlling_(outer != nullptr ? outer : &inner_), inner_(this) {
     ::InterlockedIncrement(&CurrentModule()->lockCount);
   }
   ~OrvexInstallerCtl() {
     ::SysFreeString(infoValue_);
+    DestroyControlWindow();
     ::InterlockedDecrement(&CurrentModule()->lockCount);
   }
   OrvexInstallerCtl(const OrvexInstallerCtl&) = delete;
@@ -95,37 +91,6 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
     return SaveProperties(bag, extent_, infoValue_);
   }
 
-  // IObjectSafety: one set of options for the whole object.
-  HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override {
-    if (supported == nullptr || enabled == nullptr) return E_POINTER;
-    *supported = 0;
-    *enabled = 0;
-    IUnknown* face = nullptr;
-    const HRESULT exposed = QueryInterface(iid, reinterpret_cast<void**>(&face));
-    if (FAILED(exposed)) return exposed;
-    face->Release();
-    *supported = kSafetyOptions;
-    *enabled = safetyOptions_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override {
-    IUnknown* face = nullptr;
-    if (FAILED(QueryInterface(iid, reinterpret_cast<void**>(&face)))) return E_NOINTERFACE;
-    face->Release();
-    if ((mask & ~kSafetyOptions) != 0) return E_FAIL;
-    safetyOptions_ = (safetyOptions_ & ~mask) | (enabled & mask);
-    return S_OK;
-  }
-
-  // IOleControl: the control has no mnemonics and fires no events.
-  HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnMnemonic(MSG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL freeze) override {
-    freezeCount_ += freeze ? 1 : -1;
-    return S_OK;
-  }
-
   // IOrvexInstallerCtl.
   HRESULT STDMETHODCALLTYPE get_Info(BSTR* value) override {
     if (value == nullptr) return E_POINTER;
@@ -138,6 +103,11 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
     RunInstallCheck(infoValue_);
     return S_OK;
   }
+
+ protected:
+  // ControlBase.
+  const CLSID& ControlClassId() const override { return CLSID_OrvexInstallerCtl; }
+  HRESULT DrawAdvanced(const DrawDescription&) override { return S_OK; }  // nothing to draw
 
  private:
   // The install check on the ANSI text of Info, in a buffer of twice its
@@ -190,9 +160,10 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
     volatile LONG count_ = 0;
   };
 
-  template <typename Interface>
+  // Via names the path to an interface reached through more than one base.
+  template <typename Interface, typename Via = Interface>
   static HRESULT Resolve(void* object, REFIID, void** out, DWORD) {
-    Interface* face = static_cast<OrvexInstallerCtl*>(object);
+    Interface* face = static_cast<Via*>(static_cast<OrvexInstallerCtl*>(object));
     face->AddRef();
     *out = face;
     return S_OK;
@@ -202,17 +173,22 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
 
   IUnknown* controlling_;
   Inner inner_;
-  LONG freezeCount_ = 0;
-  DWORD safetyOptions_ = 0;
   BSTR infoValue_ = nullptr;
-  SIZEL extent_ = {kDefaultExtent, kDefaultExtent};
 };
 
 // In the order of lookup.
 const InterfaceTableEntry OrvexInstallerCtl::kInterfaces[] = {
     {&IID_IOrvexInstallerCtl, 0, OffsetResolver},
     {&IID_IDispatch, 0, OffsetResolver},
+    {&IID_IViewObjectEx, 0, Resolve<IViewObjectEx>},
+    {&IID_IViewObject2, 0, Resolve<IViewObject2>},
+    {&IID_IViewObject, 0, Resolve<IViewObject>},
+    {&IID_IOleInPlaceObjectWindowless, 0, Resolve<IOleInPlaceObjectWindowless>},
+    {&IID_IOleInPlaceObject, 0, Resolve<IOleInPlaceObject>},
+    {&IID_IOleWindow, 0, Resolve<IOleWindow, IOleInPlaceObjectWindowless>},
+    {&IID_IOleInPlaceActiveObject, 0, Resolve<IOleInPlaceActiveObject>},
     {&IID_IOleControl, 0, Resolve<IOleControl>},
+    {&IID_IOleObject, 0, Resolve<IOleObject>},
     {&IID_IPersistStreamInit, 0, Resolve<IPersistStreamInit>},
     {&IID_IPersist, 0, Resolve<IPersistStreamInit>},
     {&IID_IObjectSafety, 0, Resolve<IObjectSafety>},
