@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "download_hosts.h"
 #include "info_server_url.h"
 #include "info_text.h"
 #include "message_wait.h"
@@ -128,8 +129,12 @@ void FillBlock(const InfoFields& fields, RendezvousBlock& block) {
   block.downloadBaseUrl[0] = '\0';
   block.viewerClsid[0] = '\0';
   CopyText(block.viewerClsid, kViewerClsidSize, fields.viewerClsid.text, fields.viewerClsid.length);
-  CopyText(block.downloadBaseUrl, kDownloadBaseUrlSize, fields.downloadBaseUrl.text,
-           fields.downloadBaseUrl.length);
+  // A page names the download base URL: one that leads anywhere but the
+  // information server or a mirror is treated as not given.
+  if (IsAllowedDownloadUrl(fields.downloadBaseUrl.text, fields.downloadBaseUrl.length)) {
+    CopyText(block.downloadBaseUrl, kDownloadBaseUrlSize, fields.downloadBaseUrl.text,
+             fields.downloadBaseUrl.length);
+  }
   CopyText(block.infoBaseUrl, kBuiltInInfoBaseUrl);
   block.installedVersion = PackedVersion{};
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "download_hosts.h"
 #include "completion.h"
 #include "downloads_folder.h"
 #include "installer_resources.h"
@@ -168,6 +169,9 @@ void RunPhases(InstallerRun& run) {
   } else {
     run.progressWindow->Show(nullptr, description);
   }
+  // The control admits only the information server and the mirrors; the
+  // block could have been written by anyone, so ask again before connecting.
+  if (!IsAllowedDownloadUrl(packageUrl, std::strlen(packageUrl))) return;
   RunTransfer(run, packageUrl, ReadPackage);
 }
 

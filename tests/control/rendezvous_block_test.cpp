@@ -34,11 +34,22 @@ TEST_F(CheckTest, BlockCarriesInfoAndTheDefaultDownloadUrl) {
 
 TEST_F(CheckTest, ThirdFieldIsTheDownloadUrlAndLaterFieldsAreIgnored) {
   const std::string name = Product("RB_Fields");
-  RunCheck(name + "||http://mirror.test/pkg/|ignored|too");
+  RunCheck(name + "||http://127.0.0.1:8080/pkg/|ignored|too");
   const DoubleRecord record = Record(name);
   ASSERT_TRUE(record.hasBlock);
   EXPECT_STREQ(record.block.viewerClsid, "");
-  EXPECT_STREQ(record.block.downloadBaseUrl, "http://mirror.test/pkg/");
+  EXPECT_STREQ(record.block.downloadBaseUrl, "http://127.0.0.1:8080/pkg/");
+}
+
+TEST_F(CheckTest, ADownloadUrlOfAnotherHostIsTreatedAsNotGiven) {
+  for (const char* url : {"http://mirror.test/pkg/", "https://127.0.0.1/pkg/", "http://127.0.0.1@evil.test/",
+                          "file:///C:/pkg/", "/pkg/"}) {
+    const std::string name = Product("RB_Foreign");
+    RunCheck(name + "||" + url);
+    const DoubleRecord record = Record(name);
+    ASSERT_TRUE(record.hasBlock) << url;
+    EXPECT_EQ(std::string(record.block.downloadBaseUrl), kBase + "rb_foreign/download/") << url;
+  }
 }
 
 TEST_F(CheckTest, NamesWithBlanksAndCaseAreUsedUnchanged) {
@@ -71,7 +82,7 @@ TEST_F(CheckTest, EmptyAndNullInfoStartTheInstallerWithAnEmptyName) {
 TEST_F(CheckTest, FieldsAtTheBlockLimitsAreKept) {
   const std::string name = Product(std::string(49, 'L'));
   const std::string clsid(49, 'C');
-  const std::string url = "http://h/" + std::string(259 - 10, 'u') + "/";
+  const std::string url = "http://127.0.0.1/" + std::string(259 - 18, 'u') + "/";
   ASSERT_EQ(url.size(), 259u);
   RunCheck(name + "|" + clsid + "|" + url);
   const DoubleRecord record = Record(name);

@@ -1,0 +1,93 @@
+#include "download_hosts.h"
+
+#include <cstring>
+
+#ifndef ORVEX_INFO_BASE_URL
+#error "ORVEX_INFO_BASE_URL must be defined by the build"
+#endif
+#ifndef ORVEX_DOWNLOAD_MIRRORS
+#error "ORVEX_DOWNLOAD_MIRRORS must be defined by the build"
+#endif
+
+namespace orvex {
+
+namespace {
+
+constexpr char kScheme[] = "http://";
+constexpr std::size_t kSchemeLength = sizeof(kScheme) - 1;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsHostCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+bool SameText(const char* a, const char* b, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The host of an http URL: its start and length. False when the URL is not
+// http, has user information, or has no host or an unusual one.
+bool FindHost(const char* url, std::size_t length, const char*& host, std::size_t& hostLength) {
+  if (length < kSchemeLength || !SameText(url, kScheme, kSchemeLength)) return false;
+  host = url + kSchemeLength;
+  const std::size_t rest = length - kSchemeLength;
+  std::size_t end = 0;
+  while (end < rest && host[end] != '/' && host[end] != '?' && host[end] != '#') {
+    if (host[end] == '@' || host[end] == '\\' || host[end] == '\0') return false;
+    ++end;
+  }
+  hostLength = end;
+  // A port follows a colon; it is ignored, but must be digits.
+  for (std::size_t i = 0; i < end; ++i) {
+    if (host[i] != ':') continue;
+    if (i + 1 == end) return false;
+    for (std::size_t j = i + 1; j < end; ++j) {
+      if (host[j] < '0' || host[j] > '9') return false;
+    }
+    hostLength = i;
+    break;
+  }
+  if (hostLength == 0) return false;
+  for (std::size_t i = 0; i < hostLength; ++i) {
+    if (!IsHostCharacter(host[i])) return false;
+  }
+  return true;
+}
+
+bool SameHost(const char* host, std::size_t hostLength, const char* other, std::size_t otherLength) {
+  return hostLength == otherLength && SameText(host, other, hostLength);
+}
+
+}  // namespace
+
+bool IsAllowedDownloadUrl(const char* url, std::size_t length, const char* infoBaseUrl, const char* mirrors) {
+  if (url == nullptr) return false;
+  const char* host = nullptr;
+  std::size_t hostLength = 0;
+  if (!FindHost(url, length, host, hostLength)) return false;
+
+  const char* infoHost = nullptr;
+  std::size_t infoHostLength = 0;
+  if (infoBaseUrl != nullptr && FindHost(infoBaseUrl, std::strlen(infoBaseUrl), infoHost, infoHostLength) &&
+      SameHost(host, hostLength, infoHost, infoHostLength)) {
+    return true;
+  }
+  for (const char* mirror = mirrors; mirror != nullptr && *mirror != '\0';) {
+    std::size_t mirrorLength = 0;
+    while (mirror[mirrorLength] != '\0' && mirror[mirrorLength] != ';' && mirror[mirrorLength] != ',') ++mirrorLength;
+    if (mirrorLength != 0 && SameHost(host, hostLength, mirror, mirrorLength)) return true;
+    mirror += mirrorLength;
+    if (*mirror != '\0') ++mirror;
+  }
+  return false;
+}
+
+bool IsAllowedDownloadUrl(const char* url, std::size_t length) {
+  return IsAllowedDownloadUrl(url, length, ORVEX_INFO_BASE_URL, ORVEX_DOWNLOAD_MIRRORS);
+}
+
+}  // namespace orvex
