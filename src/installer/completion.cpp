@@ -2,13 +2,17 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "bounded_text.h"
 #include "installer_run.h"
+#include "package_trust.h"
 #include "product_info.h"
 #include "progress_window.h"
 #include "pumping_wait.h"
 #include "registry_paths.h"
 #include "report_internet_error.h"
+#include "win_handles.h"
 
 namespace orvex {
 
@@ -31,6 +35,15 @@ void ReportFailure(InstallerRun& run) {
   ReportInternetError(dialog != nullptr ? dialog : run.ownerWindow, run.asyncError);
 }
 
+// The one report of the installer's own: a package that could not be verified.
+void ReportUntrustedPackage(InstallerRun& run) {
+  HWND dialog = DialogIfWindow(run);
+  std::snprintf(run.messageText, sizeof(run.messageText),
+                "The package of '%s' could not be verified and was not installed.", run.block->productName);
+  ::MessageBoxA(dialog != nullptr ? dialog : run.ownerWindow, run.messageText, run.block->productName,
+                MB_OK | MB_ICONERROR);
+}
+
 // Starts the package and waits, pumping, until it ends. Silent when it cannot start.
 void RunPackage(InstallerRun& run) {
   STARTUPINFOA startup = {};
@@ -43,6 +56,25 @@ void RunPackage(InstallerRun& run) {
   PumpingWait(&process.hProcess, 1);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
+}
+
+// Verifies the package and, when it may run, records the next check and runs
+// it. The package stays open for reading, and closed to writers, from before
+// its verification until it has started, so what runs is what was verified.
+// A package that fails is deleted, and the next check stays due.
+void RunVerifiedPackage(InstallerRun& run) {
+  UniqueHandle package(::CreateFileA(run.packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  const bool trusted = package.Valid() && PackageIsTrusted(package.Get(), run.packagePath, PinnedPublisher());
+  if (!trusted) {
+    package.Reset();
+    ::DeleteFileA(run.packagePath);
+    ReportUntrustedPackage(run);
+    return;
+  }
+  WriteNextUpdateTime(run);
+  HideDialog(run);
+  RunPackage(run);
 }
 
 }  // namespace
@@ -74,9 +106,7 @@ void CompleteJob(InstallerRun& run) {
     // Cancelled, or the user declined the download: nothing more.
   } else if (!info.latestVersion.IsZero()) {
     if (info.packageSize != 0 && run.bytesDownloaded != 0 && run.bytesDownloaded == info.packageSize) {
-      WriteNextUpdateTime(run);
-      HideDialog(run);
-      RunPackage(run);
+      RunVerifiedPackage(run);
     } else {
       ReportFailure(run);
     }

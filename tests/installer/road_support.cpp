@@ -5,12 +5,17 @@
 #include <sstream>
 
 #include "installer_double_protocol.h"
+#include "object_names.h"
 #include "test_registry.h"
 #include "ui_robot.h"
 
 namespace orvex::test {
 
-std::string ServerRoot() { return TestFilePath("..\\..\\infoserver"); }
+#ifndef ORVEX_TEST_SERVER_ROOT
+#define ORVEX_TEST_SERVER_ROOT "infoserver"
+#endif
+
+std::string ServerRoot() { return TestFilePath("..\\..\\" ORVEX_TEST_SERVER_ROOT); }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -43,6 +48,13 @@ SetupRecord ReadSetupRecord(const std::string& lowerProduct) {
   ReadString(key, "Path", record.path);
   return record;
 }
+
+bool SetupRan(const std::string& lowerProduct) { return ReadSetupRecord(lowerProduct).runs > 0; }
+
+InstallerEnd::InstallerEnd(const std::string& name)
+    : event_(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())) {}
+InstallerEnd::~InstallerEnd() { ::CloseHandle(event_); }
+bool InstallerEnd::Wait(DWORD timeoutMs) const { return ::WaitForSingleObject(event_, timeoutMs) == WAIT_OBJECT_0; }
 
 std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) const {
   std::vector<std::string> lines;

@@ -39,6 +39,24 @@ struct SetupRecord {
 };
 SetupRecord ReadSetupRecord(const std::string& lowerProduct);
 
+// Whether the sample setup ran for this product (lowercase).
+bool SetupRan(const std::string& lowerProduct);
+
+// The installer's release of a rendezvous, seen through "installing_" opened
+// before the check starts.
+class InstallerEnd {
+ public:
+  explicit InstallerEnd(const std::string& name);
+  ~InstallerEnd();
+  InstallerEnd(const InstallerEnd&) = delete;
+  InstallerEnd& operator=(const InstallerEnd&) = delete;
+  bool Wait(DWORD timeoutMs = kRoadTimeoutMs) const;
+  bool Ended() const { return Wait(0); }
+
+ private:
+  HANDLE event_;
+};
+
 class RoadTest : public ::testing::Test {
  protected:
   // Chooses the product of this test: cleans its keys, files and records

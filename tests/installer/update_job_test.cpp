@@ -15,20 +15,6 @@
 namespace orvex::test {
 namespace {
 
-// The installer's release of a rendezvous, seen through "installing_" opened
-// before the check starts.
-class InstallerEnd {
- public:
-  explicit InstallerEnd(const std::string& name)
-      : event_(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())) {}
-  ~InstallerEnd() { ::CloseHandle(event_); }
-  bool Wait(DWORD timeoutMs = kRoadTimeoutMs) const { return ::WaitForSingleObject(event_, timeoutMs) == WAIT_OBJECT_0; }
-  bool Ended() const { return Wait(0); }
-
- private:
-  HANDLE event_;
-};
-
 // Holds the sample setup once it starts, until let go.
 class SetupHold {
  public:
@@ -52,8 +38,6 @@ bool WaitUntil(bool (*condition)(const std::string&), const std::string& argumen
   }
   return true;
 }
-
-bool SetupRan(const std::string& lowerProduct) { return ReadSetupRecord(lowerProduct).runs > 0; }
 
 const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 

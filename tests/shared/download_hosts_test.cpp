@@ -45,10 +45,12 @@ TEST(DownloadHosts, EverythingElseIsRefused) {
   EXPECT_TRUE(IsAllowedDownloadUrl(cut, 26, kInfo, "")) << "only the given length counts";
 }
 
-TEST(DownloadHosts, TheBuiltInServerIsAllowed) {
-  // The test build's information server is the loopback one.
+TEST(DownloadHosts, TheBuiltInServerAndMirrorAreAllowed) {
+  // The test build's information server is the loopback one, its mirror a
+  // loopback address where nothing listens.
   EXPECT_TRUE(IsAllowedDownloadUrl("http://127.0.0.1/q/download/", 28));
-  EXPECT_FALSE(IsAllowedDownloadUrl("http://127.0.0.2/q/download/", 28));
+  EXPECT_TRUE(IsAllowedDownloadUrl("http://127.0.0.2/q/download/", 28));
+  EXPECT_FALSE(IsAllowedDownloadUrl("http://localhost/q/download/", 28)) << "the same server by another name";
 }
 
 }  // namespace

@@ -1,0 +1,19 @@
+// Whether a package may run: its Authenticode signature must verify and its
+// signer must be the maker's publisher, fixed at build time.
+#pragma once
+
+#include <windows.h>
+
+namespace orvex {
+
+// The publisher a package's signer must name (its certificate's common name
+// or organisation); empty when the build switched the requirement off.
+const char* PinnedPublisher();
+
+// Verifies the open package file (read access) with the platform's trust
+// verification, without user interface, and requires its signer's
+// certificate to name publisher. An empty publisher verifies nothing and
+// accepts every package.
+bool PackageIsTrusted(HANDLE file, const char* path, const char* publisher);
+
+}  // namespace orvex
