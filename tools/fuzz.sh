@@ -7,6 +7,9 @@
 #   bash tools/fuzz.sh product-info [seconds]     the product record parser
 #   bash tools/fuzz.sh registry-script [seconds]  the registry script interpreter,
 #                                                 against an in-memory registry
+#   bash tools/fuzz.sh stream-loader [seconds]    the control's stream loader and
+#                                                 its property-value reader, over
+#                                                 a memory stream
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,16 +20,28 @@ case "$target" in
     includes=(-I tests/fuzz/host -I src/installer -I src/shared)
     sources=(tests/fuzz/product_info_fuzz.cpp src/installer/product_info.cpp)
     seeds=tests/fuzz/corpus
+    flags=()
     extra=()
     ;;
   registry-script)
     includes=(-I tests/fuzz/registry_host -I src/comserver)
     sources=(tests/fuzz/registry_script_fuzz.cpp src/comserver/registry_script.cpp)
     seeds=tests/fuzz/registry_corpus
+    flags=()
     # Inputs may exceed the interpreter's 4096-byte token buffer.
     extra=(-max_len=12288 -dict=tests/fuzz/registry_script.dict)
     ;;
-  *) echo "usage: $0 product-info|registry-script [seconds]" >&2; exit 2 ;;
+  stream-loader)
+    includes=(-I tests/fuzz/stream_host -I src/control -I src/comserver)
+    sources=(tests/fuzz/stream_loader_fuzz.cpp src/control/property_value_reader.cpp
+             src/control/control_persistence.cpp)
+    seeds=tests/fuzz/stream_corpus
+    # Strings of 16-bit characters, as on the platform.
+    flags=(-fshort-wchar)
+    # Inputs may span more than two of the reader's 64 KiB slices.
+    extra=(-max_len=140000)
+    ;;
+  *) echo "usage: $0 product-info|registry-script|stream-loader [seconds]" >&2; exit 2 ;;
 esac
 case "$seconds" in
   ''|*[!0-9]*|0) echo "fuzz $target: seconds must be a positive whole number" >&2; exit 2 ;;
@@ -38,7 +53,7 @@ mkdir -p "$out/corpus" "$out/artifacts"
 "$cxx" -std=c++17 -g -O1 -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined,implicit-conversion -fno-sanitize-recover=all \
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion \
-  -Wformat=2 -Wcast-qual -Wundef -Werror \
+  -Wformat=2 -Wcast-qual -Wundef -Werror "${flags[@]}" \
   "${includes[@]}" "${sources[@]}" -o "$out/fuzz"
 
 # New inputs go to build/fuzz-TARGET/corpus; the seeds we keep are only read.

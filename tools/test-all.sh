@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The whole build and test, as CI runs it: installs what the project needs,
 # builds the x64 and x86 deliverables and tests, fuzzes the product record
-# parser and the registry script interpreter for a minute each, and runs every
-# test of both architectures in one CTest run, each under Wine in its build
-# tree's prefix.
+# parser, the registry script interpreter and the control's stream loader for a
+# minute each, and runs every test of both architectures in one CTest run, each
+# under Wine in its build tree's prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,10 +14,11 @@ for preset in x64 x86; do
   cmake --build --preset "$preset"
 done
 
-# The product record parser and the registry script interpreter, fuzzed
-# natively for a bounded time each; a finding fails the run.
+# The product record parser, the registry script interpreter and the control's
+# stream loader, fuzzed natively for a bounded time each; a finding fails the run.
 bash tools/fuzz.sh product-info 60
 bash tools/fuzz.sh registry-script 60
+bash tools/fuzz.sh stream-loader 60
 
 # One CTest run over both build trees, so one summary covers everything.
 cat > build/CTestTestfile.cmake <<'CTEST'

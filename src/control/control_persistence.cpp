@@ -55,14 +55,22 @@ HRESULT LoadProperties(IStream* stream, SIZEL& extent, IDispatch* control) {
   HRESULT result = ReadExact(stream, &version, sizeof(version));
   if (FAILED(result)) return result;
   if (version > kStreamFormatVersion) return E_FAIL;
-  if (FAILED(result = ReadExact(stream, &extent.cx, sizeof(extent.cx)))) return result;
-  if (FAILED(result = ReadExact(stream, &extent.cy, sizeof(extent.cy)))) return result;
+  // The extent is taken only once the whole stream has been read, and given
+  // back when the put fails: a load that fails changes nothing.
+  SIZEL loaded = {};
+  if (FAILED(result = ReadExact(stream, &loaded.cx, sizeof(loaded.cx)))) return result;
+  if (FAILED(result = ReadExact(stream, &loaded.cy, sizeof(loaded.cy)))) return result;
   VARTYPE type = VT_EMPTY;
   if (FAILED(result = ReadExact(stream, &type, sizeof(type)))) return result;
   VARIANT value;
   ::VariantInit(&value);
   result = ReadPropertyValue(stream, type, value);
-  if (SUCCEEDED(result)) result = PutInfo(control, value);
+  if (SUCCEEDED(result)) {
+    const SIZEL previous = extent;
+    extent = loaded;
+    result = PutInfo(control, value);
+    if (FAILED(result)) extent = previous;
+  }
   ::VariantClear(&value);
   return result;
 }

@@ -1,0 +1,328 @@
+// Fuzz entry for the control's stream loader (LoadProperties over an IStream)
+// and the property-value reader under it, built natively with libFuzzer and the
+// address, leak, undefined-behaviour and implicit-conversion sanitizers against
+// the stand-ins of tests/fuzz/stream_host.
+//
+// Input: the stream, as a container hands it to the control.
+//
+// Each input is loaded from a memory stream into a stand-in control, whose
+// dispatch interface takes the put of Info as the type library would (it
+// converts the value to a string), in these runs:
+//   - plainly, with the end of the stream reported as a short read (S_OK), as
+//     S_FALSE, and as a read error;
+//   - when the load succeeds, once more with the control refusing the put;
+//   - once for each block the plain run allocated, with that block failing.
+//
+// Checks, besides the sanitizers' own (reading or writing past the stream, the
+// reader's buffers or a string; leaks):
+//   - the result is S_OK, E_FAIL, or E_OUTOFMEMORY when a block failed; it is
+//     S_OK exactly when a model of the format finds a whole value (version at
+//     most 0x300; _cx, _cy; a VARTYPE other than VT_UNKNOWN and VT_DISPATCH;
+//     the fixed-size kinds as their bytes, every other kind as a count and that
+//     many bytes, converted to the recorded type) that the control takes;
+//   - a load that succeeds sets the extent from the stream, puts Info exactly
+//     once (DISPID 1, a property put with its one named argument) with the
+//     value the model read, and has read the stream up to the value's end and
+//     no further;
+//   - a load that fails leaves the extent untouched and has put nothing the
+//     control took; one whose stream holds no whole value calls nothing;
+//   - no single block is larger than max(64 KiB, twice the stream plus a
+//     little): a count announced beyond the stream costs memory in proportion
+//     to the bytes that are there, not to the count.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "control_persistence.h"
+#include "property_value_reader.h"
+#include "server_module.h"
+
+// The module allocator, on the C heap through the allocation ledger.
+namespace orvex {
+void* ModuleAlloc(SIZE_T size) {
+  if (!host_memory::Allow(size)) return nullptr;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* ModuleRealloc(void* block, SIZE_T size) {
+  if (!host_memory::Allow(size)) return nullptr;
+  return std::realloc(block, size == 0 ? 1 : size);
+}
+void ModuleFree(void* block) { std::free(block); }
+}  // namespace orvex
+
+namespace {
+
+constexpr DWORD kVersion = 0x00000300;
+constexpr std::size_t kHeaderSize = 14;  // version, _cx, _cy, VARTYPE
+constexpr std::size_t kBlockFloor = 64 * 1024;
+constexpr std::size_t kBlockSlack = 64;
+constexpr SIZEL kUntouched = {0x0BADF00D, -0x01234567};
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "stream loader check failed: %s\n", what);
+    std::abort();
+  }
+}
+
+DWORD Little32(const std::uint8_t* bytes) {
+  return static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 | static_cast<DWORD>(bytes[2]) << 16 |
+         static_cast<DWORD>(bytes[3]) << 24;
+}
+
+// The byte size of a kind recorded as its bytes; 0 for the kinds recorded as text.
+std::size_t RecordedSize(VARTYPE type) {
+  switch (type) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_BOOL: case VT_UI2: return 2;
+    case VT_I4: case VT_R4: case VT_ERROR: case VT_UI4: case VT_INT: case VT_UINT: return 4;
+    case VT_R8: case VT_CY: case VT_DATE: return 8;
+    default: return 0;
+  }
+}
+
+bool SameText(BSTR a, BSTR b) {
+  const UINT length = SysStringLen(a);
+  if (SysStringLen(b) != length) return false;
+  return length == 0 || std::memcmp(a, b, length * sizeof(OLECHAR)) == 0;
+}
+
+bool SameValue(const VARIANT& a, const VARIANT& b) {
+  if (a.vt != b.vt) return false;
+  if (a.vt == VT_BSTR) return SameText(a.bstrVal, b.bstrVal);
+  if (a.vt == VT_EMPTY || a.vt == VT_NULL) return true;
+  const std::size_t size = RecordedSize(a.vt) != 0 ? RecordedSize(a.vt) : sizeof(a.llVal);
+  return std::memcmp(&a.llVal, &b.llVal, size) == 0;
+}
+
+// A copy the caller owns.
+HRESULT CopyValue(VARIANT& target, const VARIANT& source) {
+  VariantInit(&target);
+  if (source.vt != VT_BSTR) {
+    target = source;
+    return S_OK;
+  }
+  return VariantChangeType(&target, &source, 0, VT_BSTR);
+}
+
+// What the stream holds, read by the format alone.
+struct Expected {
+  Expected() { VariantInit(&value); }
+  ~Expected() {
+    VariantClear(&value);
+    SysFreeString(info);
+  }
+  Expected(const Expected&) = delete;
+  Expected& operator=(const Expected&) = delete;
+
+  bool whole = false;    // a whole value of a kind the loader reads
+  bool taken = false;    // and the control takes it as Info
+  SIZEL extent = {};
+  VARIANT value;         // the value the put carries
+  BSTR info = nullptr;   // the value as text
+  std::size_t end = 0;   // where the value ends in the stream
+};
+
+void Model(const std::uint8_t* data, std::size_t size, Expected& expected) {
+  if (size < kHeaderSize || Little32(data) > kVersion) return;
+  expected.extent.cx = static_cast<LONG>(Little32(data + 4));
+  expected.extent.cy = static_cast<LONG>(Little32(data + 8));
+  const auto type = static_cast<VARTYPE>(data[12] | data[13] << 8);
+  if (type == VT_UNKNOWN || type == VT_DISPATCH) return;
+  const std::size_t fixed = RecordedSize(type);
+  if (fixed != 0) {
+    if (size - kHeaderSize < fixed) return;
+    expected.value.vt = type;
+    expected.value.llVal = 0;
+    std::memcpy(&expected.value.llVal, data + kHeaderSize, fixed);
+    expected.end = kHeaderSize + fixed;
+  } else {
+    if (size - kHeaderSize < 4) return;
+    const DWORD count = Little32(data + kHeaderSize);
+    if (size - kHeaderSize - 4 < count) return;
+    BSTR text = SysAllocStringLen(nullptr, count);
+    Check(text != nullptr, "memory for the model");
+    for (DWORD i = 0; i < count; ++i) text[i] = data[kHeaderSize + 4 + i];
+    expected.value.vt = VT_BSTR;
+    expected.value.bstrVal = text;
+    if (type != VT_BSTR && FAILED(VariantChangeType(&expected.value, &expected.value, 0, type))) return;
+    expected.end = kHeaderSize + 4 + count;
+  }
+  expected.whole = true;
+  VARIANT text;
+  VariantInit(&text);
+  if (SUCCEEDED(VariantChangeType(&text, &expected.value, 0, VT_BSTR))) {
+    expected.taken = true;
+    expected.info = text.bstrVal;
+  }
+}
+
+enum class StreamEnd { kShortRead, kFalse, kError };
+
+// The input as a stream; the loader may only read it.
+class MemoryStream final : public IStream {
+ public:
+  MemoryStream(const std::uint8_t* data, std::size_t size, StreamEnd end) : data_(data), size_(size), end_(end) {}
+  HRESULT QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT Read(void* data, ULONG size, ULONG* read) override {
+    Check(data != nullptr, "a read into a buffer");
+    const std::size_t left = size_ - position_;
+    const std::size_t count = size < left ? size : left;
+    if (count != 0) std::memcpy(data, data_ + position_, count);
+    position_ += count;
+    if (read != nullptr) *read = static_cast<ULONG>(count);
+    if (count == size) return S_OK;
+    switch (end_) {
+      case StreamEnd::kShortRead: return S_OK;
+      case StreamEnd::kFalse: return S_FALSE;
+      case StreamEnd::kError: return STG_E_READFAULT;
+    }
+    return S_OK;
+  }
+  HRESULT Write(const void*, ULONG, ULONG*) override {
+    HostFailure("loading writes nothing to the stream");
+    return E_FAIL;
+  }
+  std::size_t position() const { return position_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+  StreamEnd end_;
+};
+
+// The control's dispatch interface: takes a put of Info (DISPID 1), converting
+// the value to a string as the type library does.
+class Control final : public IDispatch {
+ public:
+  explicit Control(bool refuses) : refuses_(refuses) { VariantInit(&value_); }
+  ~Control() {
+    VariantClear(&value_);
+    SysFreeString(info_);
+  }
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  HRESULT QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT GetTypeInfoCount(UINT*) override {
+    HostFailure("the loader asks only for the put");
+    return E_FAIL;
+  }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override {
+    HostFailure("the loader asks only for the put");
+    return E_FAIL;
+  }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    HostFailure("the loader asks only for the put");
+    return E_FAIL;
+  }
+  HRESULT Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                 EXCEPINFO*, UINT*) override {
+    ++calls_;
+    Check(id == 1, "the put names Info's DISPID");
+    Check(IsEqualIID(iid, IID_NULL), "the put passes IID_NULL");
+    Check(flags == DISPATCH_PROPERTYPUT, "the call is a property put");
+    Check(result == nullptr, "a put asks for no result");
+    Check(parameters != nullptr && parameters->cArgs == 1 && parameters->cNamedArgs == 1 &&
+              parameters->rgvarg != nullptr && parameters->rgdispidNamedArgs != nullptr &&
+              parameters->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT,
+          "the put carries one argument, named as the put's");
+    const VARIANT& argument = parameters->rgvarg[0];
+    if (argument.vt == VT_BSTR && argument.bstrVal != nullptr) {
+      Check(argument.bstrVal[SysStringLen(argument.bstrVal)] == L'\0', "a string argument ends in its NUL");
+    }
+    if (refuses_) return DISP_E_MEMBERNOTFOUND;
+    VARIANT text;
+    VariantInit(&text);
+    const HRESULT converted = VariantChangeType(&text, &argument, 0, VT_BSTR);
+    if (FAILED(converted)) return converted == E_OUTOFMEMORY ? converted : DISP_E_TYPEMISMATCH;
+    if (FAILED(CopyValue(value_, argument))) {
+      VariantClear(&text);
+      return E_OUTOFMEMORY;
+    }
+    SysFreeString(info_);
+    info_ = text.bstrVal;
+    ++taken_;
+    return S_OK;
+  }
+
+  unsigned calls() const { return calls_; }
+  unsigned taken() const { return taken_; }
+  const VARIANT& value() const { return value_; }
+  BSTR info() const { return info_; }
+
+ private:
+  bool refuses_;
+  unsigned calls_ = 0;
+  unsigned taken_ = 0;
+  VARIANT value_;
+  BSTR info_ = nullptr;
+};
+
+struct Run {
+  StreamEnd end = StreamEnd::kShortRead;
+  bool refuses = false;
+  unsigned failing = 0;  // the n-th block fails; 0 = none
+};
+
+// Loads the stream once; returns the number of blocks the load asked for.
+unsigned Load(const std::uint8_t* data, std::size_t size, const Expected& expected, const Run& run) {
+  const std::size_t limit = 2 * size + kBlockSlack > kBlockFloor ? 2 * size + kBlockSlack : kBlockFloor;
+  host_memory::Reset(limit);
+  host_memory::failing = run.failing;
+  MemoryStream stream(data, size, run.end);
+  Control control(run.refuses);
+  SIZEL extent = kUntouched;
+  const HRESULT result = orvex::LoadProperties(&stream, extent, &control);
+  const unsigned blocks = host_memory::blocks;
+  const bool failed = host_memory::failed;
+  host_memory::Reset(SIZE_MAX);
+
+  Check(result == S_OK || result == E_FAIL || (failed && result == E_OUTOFMEMORY),
+        "the result is S_OK, E_FAIL, or E_OUTOFMEMORY when a block failed");
+  const bool succeeds = expected.taken && !run.refuses && !failed;
+  Check(SUCCEEDED(result) == succeeds, "the load succeeds exactly when the stream holds a value the control takes");
+  if (succeeds) {
+    Check(extent.cx == expected.extent.cx && extent.cy == expected.extent.cy, "the extent comes from the stream");
+    Check(control.taken() == 1 && control.calls() == 1, "Info is put exactly once");
+    Check(SameValue(control.value(), expected.value), "the put carries the value the stream holds");
+    Check(SameText(control.info(), expected.info), "Info becomes the value's text");
+    Check(stream.position() == expected.end, "the load reads up to the value's end and no further");
+  } else {
+    Check(extent.cx == kUntouched.cx && extent.cy == kUntouched.cy, "a failed load leaves the extent untouched");
+    Check(control.taken() == 0, "a failed load puts nothing");
+    if (!expected.whole) Check(control.calls() == 0, "without a whole value nothing is called");
+  }
+  return blocks;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Expected expected;
+  Model(data, size, expected);
+
+  const unsigned blocks = Load(data, size, expected, Run{});
+  Load(data, size, expected, Run{StreamEnd::kFalse, false, 0});
+  Load(data, size, expected, Run{StreamEnd::kError, false, 0});
+  if (expected.taken) Load(data, size, expected, Run{StreamEnd::kShortRead, true, 0});
+  for (unsigned failing = 1; failing <= blocks; ++failing) {
+    Load(data, size, expected, Run{StreamEnd::kShortRead, false, failing});
+  }
+  return 0;
+}
