@@ -328,6 +328,29 @@ TEST_F(Persistence, StreamValuesOfOtherKindsReachInfoAsText) {
   }
 }
 
+TEST_F(Persistence, FreshInfoIsNullAndEveryReadIsACopyOfItsOwn) {
+  IOrvexInstallerCtl* control = NewControl<IOrvexInstallerCtl>(IID_IOrvexInstallerCtl);
+  BSTR value = reinterpret_cast<BSTR>(1);
+  ASSERT_EQ(control->get_Info(&value), S_OK);
+  EXPECT_EQ(value, nullptr) << "Info was never set";
+  EXPECT_EQ(control->get_Info(nullptr), E_POINTER);
+  BSTR info = ::SysAllocString(L"PS_Copies");
+  ASSERT_EQ(control->put_Info(info), S_OK);
+  BSTR first = nullptr;
+  BSTR second = nullptr;
+  ASSERT_EQ(control->get_Info(&first), S_OK);
+  ASSERT_EQ(control->get_Info(&second), S_OK);
+  ASSERT_NE(first, nullptr);
+  EXPECT_STREQ(first, L"PS_Copies");
+  EXPECT_NE(first, info) << "the caller's string was kept";
+  EXPECT_NE(first, second) << "each read is the caller's to free";
+  ::SysFreeString(info);
+  ::SysFreeString(first);
+  ::SysFreeString(second);
+  control->Release();
+  ForgetProduct("PS_Copies");
+}
+
 TEST_F(Persistence, InfoOfAnyLengthComesBackWhole) {
   // After the product name and a second field too long for the block (so the
   // check refuses the text and no installer starts), characters from all over
