@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Checks of the maker's publishing tool: what it refuses, the header patch,
-the version it reads from hand-made and built programs, and the files it
-leaves on the server.
+the version it reads from hand-made and built programs, the publisher's
+signature it requires, and the files it leaves on the server.
+
+The signature checks sign small programs with test certificates made in a
+temporary folder; they need osslsigncode and openssl (tools/install-deps.sh).
 
 Run with: python3 tests/tools/test_orvex_publish.py
 CTest also names built programs to read through the environment:
@@ -18,13 +21,19 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
-TOOL_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "publish")
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+TOOL_DIR = os.path.join(TOOLS, "publish")
 TOOL = os.path.join(TOOL_DIR, "orvex_publish.py")
+MAKE_CERTIFICATES = os.path.join(TOOLS, "signing", "make_test_certificates.sh")
+SIGN_PACKAGE = os.path.join(TOOLS, "signing", "sign_package.sh")
 sys.path.insert(0, TOOL_DIR)
 import orvex_publish as publish  # noqa: E402
 
 SIGNATURE = b"MZ\x01\x01"
+PUBLISHER = "Orvex Test Publisher"
+CODE = b"\x31\xc0\xc3".ljust(64, b"\xcc")   # xor eax, eax; ret
 
 
 def version_blob(version, key="VS_VERSION_INFO"):
@@ -33,8 +42,9 @@ def version_blob(version, key="VS_VERSION_INFO"):
     return struct.pack("<HHH", 92, 52, 0) + (key + "\0").encode("utf-16-le") + b"\0\0" + fixed
 
 
-def make_pe(version=(1, 2, 3, 4), plus=False, head=SIGNATURE, names=None, signed=False):
-    """A small PE file with one .rsrc section holding version resources.
+def make_pe(version=(1, 2, 3, 4), plus=False, head=SIGNATURE, names=None, signed=False, code=None):
+    """A small PE file with one .rsrc section holding version resources and,
+    when code is given, a .text section after it.
 
     names lists (resource id, version) pairs; by default one resource, id 1.
     Returns the bytes and the file offsets of its parts."""
@@ -60,20 +70,24 @@ def make_pe(version=(1, 2, 3, 4), plus=False, head=SIGNATURE, names=None, signed
     struct.pack_into("<I", optional, count_offset, 16)
     struct.pack_into("<II", optional, first_directory + 8 * 2, rva, len(rsrc))
     raw = 0x200
-    total = raw + len(rsrc)
+    code_raw = (raw + len(rsrc) + 0x1FF) & ~0x1FF
+    body = rsrc if code is None else rsrc.ljust(code_raw - raw, b"\0") + code
+    total = raw + len(body)
     if signed:
         struct.pack_into("<II", optional, first_directory + 8 * 4, total, 8)
     dos = bytearray(64)
     dos[0:4] = head
     struct.pack_into("<I", dos, 0x3C, 64)
-    coff = struct.pack("<HHIIIHH", 0x8664 if plus else 0x14C, 1, 0, 0, 0, optional_size, 0x102)
-    section = struct.pack("<8sIIII16x", b".rsrc", len(rsrc), rva, len(rsrc), raw)
-    headers = bytes(dos) + b"PE\0\0" + coff + bytes(optional) + section
-    data = headers.ljust(raw, b"\0") + rsrc + (b"\0" * 8 if signed else b"")
+    sections = struct.pack("<8sIIII16x", b".rsrc", len(rsrc), rva, len(rsrc), raw)
+    if code is not None:
+        sections += struct.pack("<8sIIII12xI", b".text", len(code), 0x2000, len(code), code_raw, 0x60000020)
+    coff = struct.pack("<HHIIIHH", 0x8664 if plus else 0x14C, len(sections) // 40, 0, 0, 0, optional_size, 0x102)
+    headers = bytes(dos) + b"PE\0\0" + coff + bytes(optional) + sections
+    data = headers.ljust(raw, b"\0") + body + (b"\0" * 8 if signed else b"")
     optional_at = 64 + 4 + 20
     return data, {"coff": 68, "optional": optional_at, "section": optional_at + optional_size,
                   "rsrc": raw, "names": raw + name_dir, "entry": raw + entries,
-                  "blob": raw + blobs}
+                  "blob": raw + blobs, "code": code_raw}
 
 
 def patched(data, offset, fmt, *values):
@@ -97,9 +111,12 @@ class PublishTest(unittest.TestCase):
             f.write(data)
         return path
 
-    def run_tool(self, package, *extra, product="Quillon", interval="7", description="New pages"):
-        """Runs the tool in this process: (exit code, standard output bytes, standard error)."""
-        args = [package, "--product", product, "--interval", interval, "--root", self.root]
+    def run_tool(self, package, *extra, product="Quillon", interval="7", description="New pages",
+                 publisher=""):
+        """Runs the tool in this process: (exit code, standard output bytes, standard error).
+        By default without the signature check, which the Signed tests make."""
+        args = [package, "--product", product, "--interval", interval, "--root", self.root,
+                "--publisher=" + publisher]
         if description is not None:
             args += ["--description", description]
         out, err = io.BytesIO(), io.StringIO()
@@ -166,7 +183,7 @@ class Layout(PublishTest):
         self.assertEqual(self.run_tool(path)[0], 0)
         before = self.published(), self.read(b"quillon", b"info.txt")
         options = publish.parse_arguments([path, "--product", "Quillon", "--interval", "9",
-                                           "--description", "x", "--root", self.root])
+                                           "--description", "x", "--root", self.root, "--publisher="])
         publication = publish.Publication(options)
         with open(path, "ab") as f:
             f.write(b"grown")
@@ -372,19 +389,279 @@ class VersionResource(PublishTest):
                 self.assertEqual((package.version, package.head), (version, head))
 
 
+def run_quietly(command):
+    result = subprocess.run(command, capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError("%s failed: %s%s" % (" ".join(command[:3]), result.stdout, result.stderr))
+
+
+def flipped(path, offset):
+    with open(path, "r+b") as f:
+        f.seek(offset)
+        byte = f.read(1)
+        f.seek(offset)
+        f.write(bytes([byte[0] ^ 0x01]))
+
+
+@unittest.skipUnless(shutil.which("osslsigncode") and shutil.which("openssl"),
+                     "signing test packages needs osslsigncode and openssl (tools/install-deps.sh"
+                     " installs both)")
+class Signed(PublishTest):
+    """Packages signed with test certificates, checked by the real osslsigncode."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.certificates = tempfile.mkdtemp(prefix="orvex-certificates-")
+        run_quietly(["sh", MAKE_CERTIFICATES, cls.certificates, PUBLISHER])
+        cls.root_certificate = os.path.join(cls.certificates, "root.crt")
+        cls.made = 0
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.certificates)
+
+    def signed(self, signer="publisher", name="setup.exe", nest=None):
+        """A small program signed by a certificate of the test root; nest adds
+        a second signature after the first."""
+        path = self.package(make_pe(code=CODE)[0], name)
+        base = os.path.join(self.certificates, signer)
+        run_quietly(["sh", SIGN_PACKAGE, path, base + ".crt", base + ".key"])
+        if nest is not None:
+            base = os.path.join(self.certificates, nest)
+            run_quietly(["osslsigncode", "sign", "-nest", "-h", "sha256", "-certs", base + ".crt",
+                         "-key", base + ".key", "-in", path, "-out", path + ".nested"])
+            os.replace(path + ".nested", path)
+        return path
+
+    def certificate_for(self, subject):
+        """A code-signing certificate of the test root for this subject
+        (openssl's -subj form); returns its name for signed()."""
+        type(self).made += 1
+        name = "made%d" % self.made
+        base = os.path.join(self.certificates, name)
+        extensions = base + ".ext"
+        with open(extensions, "w") as f:
+            f.write("basicConstraints = CA:FALSE\nkeyUsage = critical, digitalSignature\n"
+                    "extendedKeyUsage = codeSigning\n")
+        run_quietly(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-utf8", "-multivalue-rdn",
+                     "-subj", subject, "-keyout", base + ".key", "-out", base + ".csr"])
+        run_quietly(["openssl", "x509", "-req", "-in", base + ".csr", "-CA", self.root_certificate,
+                     "-CAkey", os.path.join(self.certificates, "root.key"), "-set_serial", str(1000 + self.made),
+                     "-days", "30", "-extfile", extensions, "-out", base + ".crt"])
+        return name
+
+    def publish(self, path, *extra, publisher=PUBLISHER):
+        return self.run_tool(path, "--ca-file", self.root_certificate, *extra, publisher=publisher)
+
+    def test_a_package_the_publisher_signed_is_published_as_it_is(self):
+        path = self.signed()
+        with open(path, "rb") as f:
+            signed = f.read()
+        code, out, err = self.publish(path)
+        self.assertEqual(code, 0, err)
+        self.assertIn(b"signer   /CN=Orvex Test Publisher/O=Orvex Test Publisher (signature verified)", out)
+        self.assertEqual(self.read(b"quillon", b"download", b"quillon_1-2-3-4.exe"), signed)
+        # Either the common name or the organisation names the publisher.
+        for subject, publisher in [("/CN=Quillon Build Service/O=Orvex Test Publisher", PUBLISHER),
+                                   ("/O=Orvex Holdings/CN=Orvex Test Publisher", PUBLISHER),
+                                   ("/CN=Caf\u00e9 Fen\u00eatre/O=Other", "Caf\u00e9 Fen\u00eatre")]:
+            with self.subTest(subject):
+                path = self.signed(self.certificate_for(subject), name="made.exe")
+                code, _, err = self.publish(path, "--dry-run", publisher=publisher)
+                self.assertEqual(code, 0, err)
+
+    def test_packages_a_pinned_installer_refuses(self):
+        tampered = self.signed(name="tampered.exe")
+        flipped(tampered, make_pe(code=CODE)[1]["code"] + 1)
+        cases = [("unsigned", self.package(make_pe(code=CODE)[0], "unsigned.exe"), PUBLISHER, "not signed"),
+                 ("no program", self.package(SIGNATURE + bytes(300), "data.exe"), PUBLISHER,
+                  "not a Windows program"),
+                 ("another publisher", self.signed("other", name="other.exe"), PUBLISHER,
+                  "signed by /CN=Someone Else Entirely/O=Someone Else Entirely, not by 'Orvex Test Publisher'"),
+                 ("changed after signing", tampered, PUBLISHER, "changed after it was signed")]
+        path = self.signed()
+        for near in ["orvex test publisher", "ORVEX TEST PUBLISHER", "Orvex Test", "Test Publisher",
+                     "Orvex Test Publisher Ltd", " Orvex Test Publisher", "Orvex Test Publisher "]:
+            cases.append(("name %r" % near, path, near, "not by %r" % near))
+        for what, package, publisher, words in cases:
+            with self.subTest(what):
+                self.assertRefused(package, words, "--ca-file", self.root_certificate, "--version", "1.0.0.0",
+                                   publisher=publisher)
+
+    def test_the_signature_must_chain_to_a_trusted_root(self):
+        path = self.signed()
+        self.assertRefused(path, "--ca-file ROOT.crt", publisher=PUBLISHER)
+        stranger = os.path.join(self.work, "stranger.crt")
+        run_quietly(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Stranger Root",
+                     "-keyout", os.path.join(self.work, "stranger.key"), "-out", stranger, "-days", "30"])
+        self.assertRefused(path, "does not verify", "--ca-file", stranger, publisher=PUBLISHER)
+
+    def test_the_primary_signature_decides(self):
+        code, _, err = self.publish(self.signed("publisher", nest="other"), "--dry-run")
+        self.assertEqual(code, 0, err)
+        self.assertRefused(self.signed("other", nest="publisher"), "signed by /CN=Someone Else Entirely",
+                           "--ca-file", self.root_certificate, publisher=PUBLISHER)
+
+    def test_subject_text_cannot_pass_for_the_publisher(self):
+        for subject in ["/CN=Mallory\\/O=Orvex Test Publisher",
+                        "/CN=Orvex Test Publisher/CN=Mallory/O=Mallory"]:
+            with self.subTest(subject):
+                path = self.signed(self.certificate_for(subject), name="made.exe")
+                self.assertRefused(path, "not by", "--ca-file", self.root_certificate, publisher=PUBLISHER)
+
+    def test_a_package_changed_after_its_check_is_not_published(self):
+        path = self.signed()
+        options = publish.parse_arguments([path, "--product", "Quillon", "--interval", "9", "--description",
+                                           "x", "--root", self.root, "--publisher", PUBLISHER,
+                                           "--ca-file", self.root_certificate])
+        publication = publish.Publication(options)
+        flipped(path, make_pe(code=CODE)[1]["code"])
+        with self.assertRaisesRegex(publish.Refusal, "changed after its signature was checked"):
+            publication.write()
+        self.assertEqual(self.published(), [])
+
+
+# What osslsigncode 2.9 reports of a package the test publisher signed.
+GOOD_REPORT = """\
+PE checksum   : 0000E996
+
+Signature Index: 0  (Primary Signature)
+
+Message digest algorithm  : SHA256
+Current message digest    : AEE532FEE169473A2459E23EAB5DB128AFBC491822559C1196F58DA7BB130194 
+Calculated message digest : AEE532FEE169473A2459E23EAB5DB128AFBC491822559C1196F58DA7BB130194 
+
+Signer's certificate:
+\t------------------
+\tSigner #0:
+\t\tSubject: /CN=Orvex Test Publisher/O=Orvex Test Publisher
+\t\tIssuer : /CN=Orvex Test Root
+\t\tSerial : 03C5AC13BBA9D2F8B904014AD2328EAC683FF72F
+
+Message digest algorithm: SHA256
+
+Signing certificate chain verified using:
+\t------------------
+\tSigner #1:
+\t\tSubject: /CN=Orvex Test Root
+\t\tIssuer : /CN=Orvex Test Root
+
+\t------------------
+\tSigner #0:
+\t\tSubject: /CN=Orvex Test Publisher/O=Orvex Test Publisher
+\t\tIssuer : /CN=Orvex Test Root
+
+Signature verification: ok
+
+Number of verified signatures: 1
+Succeeded
+"""
+
+
+class VerifierReports(PublishTest):
+    """The tool's reading of what the verifier says, with a stand-in for
+    osslsigncode that says what each case needs."""
+
+    def stand_in(self, report, status=0, pause=0):
+        folder = os.path.join(self.work, "bin")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(self.work, "report.txt"), "w") as f:
+            f.write(report)
+        program = os.path.join(folder, "osslsigncode")
+        with open(program, "w") as f:
+            f.write("#!%s\nimport sys, time\ntime.sleep(%r)\nsys.stdout.write(open(%r).read())\nsys.exit(%d)\n"
+                    % (sys.executable, pause, os.path.join(self.work, "report.txt"), status))
+        os.chmod(program, 0o755)
+        return mock.patch.dict(os.environ, {"PATH": folder})
+
+    def check(self, report, words=None, status=0):
+        shutil.rmtree(self.root)
+        os.mkdir(self.root)
+        package = self.package(make_pe(signed=True)[0])
+        with self.stand_in(report, status):
+            if words is None:
+                code, _, err = self.run_tool(package, "--dry-run", publisher=PUBLISHER)
+                self.assertEqual(code, 0, err)
+            else:
+                self.assertRefused(package, words, publisher=PUBLISHER)
+
+    def test_reports_that_do_not_say_verified(self):
+        self.check(GOOD_REPORT)
+        digest = "AEE532FEE169473A2459E23EAB5DB128AFBC491822559C1196F58DA7BB130194"
+        second_signer = "\tSigner #0:\n\t\tSubject: /CN=Orvex Test Publisher/O=Orvex Test Publisher\n"
+        cases = {
+            "failed": (GOOD_REPORT, "does not verify", 1),
+            "no verdict": (GOOD_REPORT.replace("Signature verification: ok", ""), "does not verify", 0),
+            "digests differ": (GOOD_REPORT.replace(digest + " \n\nSigner", "0" * 64 + " \n\nSigner"),
+                               "changed after", 0),
+            "no digest": (GOOD_REPORT.replace("Calculated message digest", "Calculated"), "does not verify", 0),
+            "not the primary": (GOOD_REPORT.replace("(Primary Signature)", ""), "does not verify", 0),
+            "no signature": ("No signature found\nUnable to extract existing signature\nFailed\n",
+                             "no signature that osslsigncode can read (No signature found", 1),
+            "two signers": (GOOD_REPORT.replace("Serial : 03C5AC13BBA9D2F8B904014AD2328EAC683FF72F\n",
+                                                "Serial : 03C5\n" + second_signer, 1),
+                            "names 2 signer certificates", 0),
+            "unreadable": ("\x00\xff" * 1000, "no signature that osslsigncode can read", 0),
+        }
+        for what, (report, words, status) in cases.items():
+            with self.subTest(what):
+                self.check(report, words, status)
+
+    def test_the_verifier_is_bounded(self):
+        package = self.package(make_pe(signed=True)[0])
+        with self.stand_in("x" * (publish.VERIFY_REPORT_LIMIT + 1)):
+            self.assertRefused(package, "wrote %d bytes" % (publish.VERIFY_REPORT_LIMIT + 1), publisher=PUBLISHER)
+        with self.stand_in(GOOD_REPORT, pause=30), mock.patch.object(publish, "VERIFY_TIMEOUT_SECONDS", 1):
+            self.assertRefused(package, "within 1 seconds", publisher=PUBLISHER)
+        with mock.patch.dict(os.environ, {"PATH": self.work}):
+            self.assertRefused(package, "apt-get install osslsigncode", publisher=PUBLISHER)
+
+    def test_reading_printed_subjects(self):
+        for printed, publisher, names in [
+                ("/CN=Caf\\xC3\\xA9 Ltd/O=x", "Caf\u00e9 Ltd", True),
+                ("/CN=Orvex\\x20Test\\x20Publisher", PUBLISHER, False),   # a backslash in the name itself
+                ("/CN=a\\/b", "a/b", True),
+                ("/CN=x+O=Orvex Test Publisher", PUBLISHER, False),
+                ("/O=Orvex Test Publisher/CN=x+CN=y", PUBLISHER, False),
+                ("/O=Orvex Test Publisher/O=Orvex Test Publisher", PUBLISHER, True),
+                ("CN=Orvex Test Publisher", PUBLISHER, False),
+                ("/CN", PUBLISHER, False)]:
+            with self.subTest(printed):
+                self.assertEqual(publish.subject_names(printed, publisher), names)
+
+
 class CommandLine(unittest.TestCase):
+    def run_command(self, work, path, *extra):
+        return subprocess.run([sys.executable, TOOL, path, "--product", "Quillon", "--interval", "7",
+                               "--description", "x", "--root", work] + list(extra),
+                              capture_output=True, text=True, timeout=60)
+
     def test_a_damaged_program_gives_a_message_and_status_one(self):
         with tempfile.TemporaryDirectory() as work:
             data, parts = make_pe()
             path = os.path.join(work, "setup.exe")
             with open(path, "wb") as f:
                 f.write(data[:parts["blob"] + 10])
-            result = subprocess.run([sys.executable, TOOL, path, "--product", "Quillon", "--interval",
-                                     "7", "--description", "x", "--root", work],
-                                    capture_output=True, text=True, timeout=60)
+            result = self.run_command(work, path, "--publisher=")
             self.assertEqual(result.returncode, 1)
-            self.assertTrue(result.stderr.startswith("orvex_publish: refused:"), result.stderr)
+            self.assertTrue(result.stderr.splitlines()[-1].startswith("orvex_publish: refused:"), result.stderr)
             self.assertNotIn("Traceback", result.stderr)
+
+    def test_the_publisher_must_be_named_or_explicitly_empty(self):
+        with tempfile.TemporaryDirectory() as work:
+            path = os.path.join(work, "setup.exe")
+            with open(path, "wb") as f:
+                f.write(make_pe()[0])
+            missing = self.run_command(work, path)
+            self.assertEqual((missing.returncode, "--publisher" in missing.stderr), (2, True), missing.stderr)
+            pointless = self.run_command(work, path, "--publisher=", "--ca-file", path)
+            self.assertEqual((pointless.returncode, "--ca-file" in pointless.stderr), (2, True))
+            unchecked = self.run_command(work, path, "--publisher=", "--dry-run")
+            self.assertEqual(unchecked.returncode, 0, unchecked.stderr)
+            self.assertIn("not checked", unchecked.stderr)
+            self.assertIn("refuses the package", unchecked.stderr)
+            no_root = self.run_command(work, path, "--publisher=Orvex", "--ca-file", path + ".none")
+            self.assertEqual((no_root.returncode, "--ca-file" in no_root.stderr), (1, True))
 
 
 if __name__ == "__main__":

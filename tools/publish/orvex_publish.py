@@ -5,7 +5,7 @@ Run it on the server side, with the server's web root as --root:
 
     orvex_publish.py --product Quillon --interval 7 \\
         --description "Quillon viewer 10.24: faster pages" \\
-        --root /srv/updates quillon-setup.exe
+        --publisher "Brindlewood" --root /srv/updates quillon-setup.exe
 
 It checks the package, reads its file version from its version resource and
 writes the two files the installer fetches, each atomically (a temporary file
@@ -19,11 +19,17 @@ The record is text in the users' ANSI code page, with no line end after it:
     interval|a.b.c.d|0.0.0.0|size|product|description|0.0.0.0|
 
 Anything the installer could not read back as written is refused with a
-message and exit status 1; nothing is written then. Standard library only.
+message and exit status 1; nothing is written then. So is a package that the
+publisher the installer's build pins (--publisher) did not sign, as
+"osslsigncode verify" sees it. Standard library only.
 """
 import argparse
+import hashlib
 import os
+import re
+import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 
@@ -246,6 +252,8 @@ class Package:
         self.image = None      # a PeImage when the package is a Windows program
         self.version = None    # (a, b, c, d) from its version resource
         self.damage = None     # the Damaged error of a program that can't be read
+        self.signer = None     # the verified signer's subject
+        self.verified_digest = None   # SHA-256 of the bytes whose signature was verified
         try:
             with open(path, "rb") as file:
                 self.size = os.fstat(file.fileno()).st_size
@@ -313,9 +321,234 @@ def check_signature_bytes(package, options):
                       " them would break it. Patch the program first, then sign it.")
 
 
+# --- The publisher's signature ------------------------------------------------
+
+# The installer runs a package only when its Authenticode signature verifies
+# and the signer's certificate names the publisher its build pins, exactly, as
+# the subject's common name or organisation. The tool asks osslsigncode for
+# the same verdict before it publishes.
+OSSLSIGNCODE = "osslsigncode"
+VERIFY_TIMEOUT_SECONDS = 600      # it hashes the whole package, up to 4 GiB
+VERIFY_REPORT_LIMIT = 1 << 20     # a report is a few kilobytes
+EXCERPT_LINES = 6
+EXCERPT_WIDTH = 200
+
+SIGNATURE_INDEX = re.compile(r"Signature Index: (\d+)\s*(\(Primary Signature\))?\s*$")
+DIGEST_LINE = re.compile(r"(Current|Calculated) message digest\s*: ([0-9A-Fa-f]+)\s*(MISMATCH)?")
+VERDICT_LINE = re.compile(r"Signature verification: (\S+)\s*$")
+SIGNER_LINE = re.compile(r"\s+Signer #\d+:\s*$")
+SUBJECT_LINE = re.compile(r"\s+Subject: (.*)$")
+HEX_ESCAPE = re.compile(r"\\x([0-9A-Fa-f]{2})")
+# Report lines that say what failed (not the library's own error stack).
+FAILURE_LINE = re.compile(r"\s*(error|failed|no signature|unable|unrecognized|signature verification: failed)"
+                          r"|.*MISMATCH", re.I)
+# The subject attributes that may name the publisher, as short and long names.
+PUBLISHER_ATTRIBUTES = (("CN", "commonName"), ("O", "organizationName"))
+HIDDEN_PUBLISHER_ATTRIBUTE = re.compile(rb"\+(CN|O|commonName|organizationName)=")
+
+
+class SignatureReport:
+    """What "osslsigncode verify" said of a package, read line by line.
+
+    Only the primary signature (index 0) counts, as for the installer: its two
+    file digests, its verdict and the certificate of its signer. A report that
+    lacks any of them, or holds one twice, reads as not verified.
+    """
+
+    def __init__(self, status, text):
+        self.status = status
+        self.lines = text.replace("\r\n", "\n").split("\n")
+        starts = [i for i, line in enumerate(self.lines) if line.startswith("Signature Index:")]
+        self.signed = bool(starts)
+        primary = []
+        if starts:
+            first = SIGNATURE_INDEX.match(self.lines[starts[0]])
+            if first and first.group(1) == "0" and first.group(2):
+                end = starts[1] if len(starts) > 1 else len(self.lines)
+                primary = self.lines[starts[0] + 1:end]
+        self.digests = {}
+        self.digest_mismatch = False
+        verdicts = []
+        for line in primary:
+            digest = DIGEST_LINE.match(line)
+            if digest:
+                self.digests.setdefault(digest.group(1), []).append(digest.group(2).upper())
+                self.digest_mismatch |= digest.group(3) is not None
+            verdict = VERDICT_LINE.match(line)
+            if verdict:
+                verdicts.append(verdict.group(1))
+        current, calculated = self.digests.get("Current", []), self.digests.get("Calculated", [])
+        self.digest_read = len(current) == 1 and len(calculated) == 1
+        if self.digest_read and current != calculated:
+            self.digest_mismatch = True
+        self.verified = verdicts == ["ok"]
+        self.signers, self.subjects = self._signer_block(primary)
+
+    @staticmethod
+    def _signer_block(lines):
+        """The signer entries and subjects listed under "Signer's certificate:":
+        the indented or blank lines that follow it."""
+        heads = [i for i, line in enumerate(lines) if line.strip() == "Signer's certificate:"]
+        if len(heads) != 1:
+            return 0, []
+        signers, subjects = 0, []
+        for line in lines[heads[0] + 1:]:
+            if line and not line[0].isspace():
+                break
+            signers += bool(SIGNER_LINE.match(line))
+            subject = SUBJECT_LINE.match(line)
+            if subject:
+                subjects.append(subject.group(1))
+        return signers, subjects
+
+    def excerpt(self):
+        """The report's lines that say what failed, shortened, for a message."""
+        lines = [line.strip() for line in self.lines if FAILURE_LINE.match(line)]
+        lines = lines or [line.strip() for line in self.lines if line.strip()][-EXCERPT_LINES:]
+        shown = [line[:EXCERPT_WIDTH] for line in lines[:EXCERPT_LINES]]
+        return "; ".join(shown) if shown else "no report"
+
+
+def subject_attributes(printed):
+    """[(key, value bytes)] of a subject as osslsigncode prints it
+    ("/CN=a/O=b"), or None when it is not in that form.
+
+    A '/' inside a value is written "\\/", a byte outside printable ASCII
+    "\\xHH"; any other backslash stands for itself, so "\\xHH" of a
+    printable byte is taken as written. Attributes of a multi-valued name are
+    joined by '+', with nothing to tell them from a '+' in a value: they read
+    as one value here.
+    """
+    if not printed.startswith("/"):
+        return None
+    fields, field, i = [], bytearray(), 1
+    while i < len(printed):
+        escape = HEX_ESCAPE.match(printed, i)
+        if printed.startswith("\\/", i):
+            field += b"/"
+            i += 2
+        elif escape and not 0x20 <= int(escape.group(1), 16) < 0x7F:
+            field.append(int(escape.group(1), 16))
+            i += 4
+        elif printed[i] == "/":
+            fields.append(bytes(field))
+            field = bytearray()
+            i += 1
+        else:
+            field += printed[i].encode("utf-8", "surrogateescape")
+            i += 1
+    fields.append(bytes(field))
+    attributes = []
+    for field in fields:
+        key, equals, value = field.partition(b"=")
+        if not equals or not re.fullmatch(rb"[A-Za-z][A-Za-z0-9.-]*", key):
+            return None
+        attributes.append((key.decode("ascii"), value))
+    return attributes
+
+
+def subject_names(printed, publisher):
+    """Whether the subject's common names, or its organisations, are all
+    exactly the publisher. All of them, so the verdict does not depend on
+    which one a verifier reads when a subject carries several."""
+    attributes = subject_attributes(printed)
+    if attributes is None:
+        return False
+    # A name or organisation hidden in a multi-valued name might be the one a
+    # verifier reads: no verdict on such a subject.
+    if any(HIDDEN_PUBLISHER_ATTRIBUTE.search(value) for _, value in attributes):
+        return False
+    wanted = publisher.encode("utf-8")
+    for names in PUBLISHER_ATTRIBUTES:
+        values = [value for key, value in attributes if key in names]
+        if values and all(value == wanted for value in values):
+            return True
+    return False
+
+
+def run_bounded(command, limit, timeout):
+    """(exit status, output and errors as text) of a program that must finish
+    within timeout seconds and write at most limit bytes."""
+    name = os.path.basename(command[0])
+    with tempfile.TemporaryFile() as out:
+        try:
+            process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out,
+                                       stderr=subprocess.STDOUT)
+        except OSError as e:
+            raise Refusal("can't run %s: %s" % (name, e.strerror or e))
+        try:
+            status = process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise Refusal("%s did not finish checking the signature within %d seconds"
+                          % (name, timeout))
+        size = out.seek(0, os.SEEK_END)
+        if size > limit:
+            raise Refusal("%s wrote %d bytes while checking the signature; a report is at most %d:"
+                          " it is not one this tool can read" % (name, size, limit))
+        out.seek(0)
+        return status, out.read(limit).decode("utf-8", "surrogateescape")
+
+
+def file_digest(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as file:
+        for chunk in iter(lambda: file.read(COPY_CHUNK), b""):
+            digest.update(chunk)
+    return digest.digest()
+
+
+def check_publisher(package, options):
+    publisher = options.publisher
+    if publisher == "":
+        return  # main has warned
+    pinned = "an installer built for the publisher %r" % publisher
+    if not package.is_pe:
+        raise Refusal("the package is not a Windows program, so it carries no signature; %s runs"
+                      " only packages that publisher signed" % pinned)
+    if not package.image.is_signed():
+        raise Refusal("the package is not signed; %s runs only packages that publisher signed."
+                      " Sign it with the publisher's code-signing certificate (osslsigncode sign),"
+                      " after any change to its header bytes, then publish it" % pinned)
+    program = shutil.which(OSSLSIGNCODE)
+    if program is None:
+        raise Refusal("checking the package's signature needs osslsigncode, which is not installed"
+                      " (Debian: apt-get install osslsigncode)")
+    # What is checked is what gets copied: the copy compares against this.
+    package.verified_digest = file_digest(package.path)
+    command = [program, "verify", "-in", os.path.abspath(package.path)]
+    if options.ca_file is not None:
+        command += ["-CAfile", os.path.abspath(options.ca_file)]
+    report = SignatureReport(*run_bounded(command, VERIFY_REPORT_LIMIT, VERIFY_TIMEOUT_SECONDS))
+    if not report.signed:
+        raise Refusal("the package carries no signature that osslsigncode can read (%s); %s runs"
+                      " only packages that publisher signed" % (report.excerpt(), pinned))
+    if report.digest_mismatch:
+        raise Refusal("the package's contents do not match its signature: it was changed after"
+                      " it was signed. Sign the final file again")
+    if report.status != 0 or not report.verified or not report.digest_read:
+        if options.ca_file is None:
+            hint = (" If the certificate comes from a root of your own, name it with"
+                    " --ca-file ROOT.crt")
+        else:
+            hint = " (trusted roots from --ca-file %s)" % options.ca_file
+        raise Refusal("the package's signature does not verify (osslsigncode: %s).%s"
+                      % (report.excerpt(), hint))
+    if report.signers != 1 or len(report.subjects) != 1:
+        raise Refusal("the package's signature names %d signer certificates, where one is expected"
+                      " (osslsigncode: %s)" % (report.signers, report.excerpt()))
+    subject = report.subjects[0]
+    if not subject_names(subject, publisher):
+        raise Refusal("the package is signed by %s, not by %r: %s requires the signer's common"
+                      " name (CN) or organisation (O) to be exactly that, case included"
+                      % (subject[:EXCERPT_WIDTH], publisher, pinned))
+    package.signer = subject
+
+
 # Each check takes the package and the options and raises Refusal; they run
 # in this order before anything is written.
-PACKAGE_CHECKS = (check_size, check_damage, check_signature_bytes)
+PACKAGE_CHECKS = (check_size, check_damage, check_signature_bytes, check_publisher)
 
 
 # --- The record --------------------------------------------------------------
@@ -497,6 +730,10 @@ class Publication:
         verb = "would write" if dry_run else "wrote"
         out = sys.stdout
         out.write("version  %s (%s)\n" % (dotted(self.version), self.version_source))
+        if self.package.signer is not None:
+            out.write("signer   %s (signature verified)\n" % self.package.signer)
+        else:
+            out.write("signer   not checked (--publisher is empty)\n")
         out.write("%s %s (%d bytes%s)\n" % (verb, shown_path(self.package_target), self.package.size,
                                             ", header patched" if self.patch else ""))
         out.write("%s %s:\n" % (verb, shown_path(self.record_target)))
@@ -514,11 +751,13 @@ class Publication:
 
     def _copy_package(self, out):
         copied = 0
+        digest = hashlib.sha256()
         with open(self.package.path, "rb") as source:
             while True:
                 chunk = source.read(COPY_CHUNK)
                 if not chunk:
                     break
+                digest.update(chunk)
                 if copied == 0:
                     if chunk[:2] != PACKAGE_SIGNATURE[:2]:
                         raise Refusal("the package changed while it was being copied")
@@ -528,6 +767,8 @@ class Publication:
         if copied != self.package.size:
             raise Refusal("the package changed while it was being copied (%d bytes, then %d)"
                           % (self.package.size, copied))
+        if self.package.verified_digest not in (None, digest.digest()):
+            raise Refusal("the package changed after its signature was checked")
 
 
 def read_description(options):
@@ -612,6 +853,19 @@ what it checks (and refuses, with exit status 1, writing nothing):
     %(limit)d bytes the installer reads. Line breaks become CR LF; line breaks
     at the end are dropped.
 
+the signature (--publisher NAME, required):
+  the installer runs only packages whose Authenticode signature verifies and
+  whose signer's certificate has NAME, exactly (case included), as its subject
+  common name (CN) or organisation (O): NAME is the publisher the installer's
+  build pins (ORVEX_PUBLISHER). The tool asks "osslsigncode verify" (Debian
+  package osslsigncode) and refuses a package that is unsigned, was changed
+  after signing, whose certificate chain does not verify against the system's
+  trusted roots (or those of --ca-file), or that another publisher signed.
+  Sign the final file: patch its header bytes before signing, never after.
+  --publisher "" publishes without the check, for an installer built with an
+  empty ORVEX_PUBLISHER; an installer built with a publisher refuses such a
+  package unless that publisher signed it.
+
 the page embeds the control with Info set to the same product name, e.g.
   <param name="Info" value="Quillon|{viewer CLSID}">
 and the installer asks for <base URL><lowercase product>/info.txt.
@@ -639,6 +893,14 @@ def parse_arguments(argv):
                       help="the same, from a UTF-8 text file")
     parser.add_argument("--root", required=True, metavar="FOLDER",
                         help="the information server's root folder (must exist)")
+    parser.add_argument("--publisher", required=True, metavar="NAME",
+                        help="the publisher the installer's build pins: the package must be"
+                             " signed by a certificate whose CN or O is exactly NAME; \"\" skips"
+                             " the check (see below)")
+    parser.add_argument("--ca-file", metavar="ROOT.crt",
+                        help="trusted root certificates (PEM) to verify the signature's chain"
+                             " against, instead of the system's: for a certificate from a root of"
+                             " your own")
     parser.add_argument("--version", metavar="A.B.C.D",
                         help="publish this version instead of the one in the package's version"
                              " resource (needed when it has none)")
@@ -651,7 +913,10 @@ def parse_arguments(argv):
                              " description (default %(default)s; e.g. cp1250, cp1251, cp932)")
     parser.add_argument("--dry-run", action="store_true",
                         help="check everything and print the record, but write nothing")
-    return parser.parse_args(argv)
+    options = parser.parse_args(argv)
+    if options.publisher == "" and options.ca_file is not None:
+        parser.error("--ca-file serves the signature check, which --publisher \"\" skips")
+    return options
 
 
 def main(argv=None):
@@ -660,6 +925,14 @@ def main(argv=None):
         "".encode(options.codepage)
     except LookupError:
         print("orvex_publish: error: unknown code page %r" % options.codepage, file=sys.stderr)
+        return EXIT_REFUSED
+    if options.publisher == "":
+        print("warning: --publisher is empty: the package's signature is not checked. An installer"
+              " built with a publisher refuses the package unless that publisher signed it",
+              file=sys.stderr)
+    elif options.ca_file is not None and not os.path.isfile(options.ca_file):
+        print("orvex_publish: refused: the --ca-file %s is not a file" % options.ca_file,
+              file=sys.stderr)
         return EXIT_REFUSED
     try:
         publication = Publication(options)
