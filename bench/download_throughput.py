@@ -1,145 +1,151 @@
 #!/usr/bin/env python3
 """Download throughput of the installer against curl, side by side in one run.
 
-The real installer, started by the real install check (check_runner.exe) on a
-first installation, downloads a package of 8 MiB and of 64 MiB from the
-information server on the loopback, with its 5000-byte reads; curl fetches the
-same files from the same server. Reports MB/s of both, their ratio, and the
-installer's peak resident memory for each size.
+The real installer, started by the real install check on a first installation
+(put_Info in the benchmark driver), downloads a signed package of 8 MiB and of
+64 MiB from the information server on the loopback with its 5000-byte reads,
+verifies it and runs it. In the same rounds, curl fetches the same file from
+the same server, and WinINet alone reads it as the installer does, without the
+dialog and its waits. Reports MiB/s of each, the installer's ratio to curl,
+and the installer's peak working set against the idle program's.
 
-usage: bench/download_throughput.py [PRESET] [--runs N]
-Needs a built tree (cmake --build --preset PRESET) and curl.
+The installer's rate is taken over its transfer: from the package file's
+creation (after the record was fetched and the request answered) to its last
+byte on disk; its time from put_Info to the last byte is shown as well.
+
+usage: bench/download_throughput.py [x64|x86] [--runs N] [--tree-root DIR] [--no-build]
+Builds its tree (build/bench-<arch>) unless --no-build; needs curl.
 """
 import argparse
 import os
-import subprocess
+import statistics
 import sys
-import threading
-import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-TOP = os.path.dirname(HERE)
-LOADERS = {"x64": "/usr/lib/wine/wine64", "x86": "/usr/lib/wine/wine"}
-MIB = 1024 * 1024
+sys.dont_write_bytecode = True  # no cache folders in the source tree
 
+from bench_prefix import MIB, TOP, BenchPrefix, BenchTree, record_for
+from summary import BenchError, Pair, markdown_table, number, parse_lines
 
-def installer_pids():
-    pids = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                if b"OrvexInstaller.exe" in f.read():
-                    pids.append(int(entry))
-        except OSError:
-            pass
-    return pids
+NS = 1e9
 
 
-def rss_kib(pid):
-    try:
-        with open(f"/proc/{pid}/status") as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
+class DownloadResult:
+    """Per-round results of one package size; times in seconds, sizes in bytes."""
+
+    def __init__(self, size):
+        self.size = size
+        self.transfer = {}       # installer: file created -> last byte
+        self.to_last_byte = {}   # installer: put_Info called -> last byte
+        self.to_return = {}      # installer: put_Info called -> returned
+        self.peak_download = {}  # installer's peak working set until the last byte
+        self.peak_run = {}       # ... over its whole run (verification, package run)
+        self.idle_peak = {}      # the idle program's peak working set
+        self.curl = {}
+        self.wininet = {}
+
+    def rate(self, seconds):
+        return self.size / MIB / seconds
+
+    def throughput(self):
+        """installer against curl, in MiB/s."""
+        return Pair({r: self.rate(s) for r, s in self.transfer.items()},
+                    {r: self.rate(s) for r, s in self.curl.items()})
+
+    def wininet_throughput(self):
+        """WinINet alone against curl, in MiB/s."""
+        return Pair({r: self.rate(s) for r, s in self.wininet.items()},
+                    {r: self.rate(s) for r, s in self.curl.items()})
+
+    def memory(self):
+        """installer's peak working set during the download against the idle program's, in MiB."""
+        return Pair({r: b / MIB for r, b in self.peak_download.items()},
+                    {r: b / MIB for r, b in self.idle_peak.items()})
 
 
-class PeakMemory(threading.Thread):
-    """Samples the installer's resident memory until stopped."""
+def measure_download(prefix, size_mib, runs, product=None):
+    """runs rounds of installer, curl and WinINet on the signed package of size_mib MiB.
 
-    def __init__(self):
-        super().__init__(daemon=True)
-        self.peak = 0
-        self.running = True
+    Each round takes the three in a rotating order.
+    """
+    package = prefix.tree.package(size_mib)
+    size = os.path.getsize(package)
+    product = product or f"BenchDownload{size_mib}"
+    server_path = prefix.publish(product, record_for(size, f"Benchmark package of {size_mib} MiB"), package)
+    result = DownloadResult(size)
 
-    def run(self):
-        while self.running:
-            for pid in installer_pids():
-                self.peak = max(self.peak, rss_kib(pid))
-            time.sleep(0.02)
+    def installer(r):
+        rows = parse_lines(prefix.driver("download", product, size), "download")
+        for words in rows:
+            if words[0] == "installer":
+                first, last, returned, peak_download, peak_run = (float(w) for w in words[1:6])
+                result.transfer[r] = (last - first) / NS
+                result.to_last_byte[r] = last / NS
+                result.to_return[r] = returned / NS
+                result.peak_download[r] = peak_download
+                result.peak_run[r] = peak_run
+            elif words[0] == "idle":
+                result.idle_peak[r] = float(words[1])
+        if r not in result.transfer or r not in result.idle_peak:
+            raise BenchError("the download run printed no result")
+
+    def curl(r):
+        seconds, fetched = prefix.curl_seconds(server_path)
+        if fetched != size:
+            raise BenchError(f"curl fetched {fetched} of {size} bytes")
+        result.curl[r] = seconds
+
+    def wininet(r):
+        rows = parse_lines(prefix.driver("wininet", f"http://127.0.0.1{server_path}", size), "wininet")
+        result.wininet[r] = float(rows[0][0]) / NS
+
+    sides = (installer, curl, wininet)
+    for r in range(runs):
+        for turn in range(len(sides)):
+            sides[(turn + r) % len(sides)](r)
+    return result
 
 
-def publish(root, product, size):
-    folder = os.path.join(root, product, "download")
-    os.makedirs(folder, exist_ok=True)
-    name = f"{product}_1-0-0-1.exe"
-    path = os.path.join(folder, name)
-    if not os.path.exists(path) or os.path.getsize(path) != size:
-        block = os.urandom(MIB)
-        with open(path, "wb") as f:
-            f.write(b"MZ\x01\x01" + block[4:])
-            for _ in range(size // MIB - 1):
-                f.write(block)
-    with open(os.path.join(root, product, "info.txt"), "w") as f:
-        f.write(f"7|1.0.0.1|0.0.0.0|{size}|x|Benchmark package of {size // MIB} MiB")
-    return f"/{product}/download/{name}"
+def table(arch, results):
+    rows = []
+    for result in results:
+        throughput = result.throughput()
+        low, high = throughput.ratio_range
+        wininet = result.wininet_throughput()
+        memory = result.memory()
+        rows.append([arch, f"{result.size // MIB} MiB", number(throughput.ours_median),
+                     number(throughput.baseline_median), number(wininet.ours_median),
+                     f"{number(throughput.ratio, 3)} ({number(low, 3)}-{number(high, 3)})",
+                     number(statistics.median(result.to_last_byte.values()), 2),
+                     number(memory.ours_median), number(memory.baseline_median), number(memory.ratio, 2),
+                     throughput.rounds])
+    return markdown_table(["arch", "package", "installer MiB/s", "curl MiB/s", "WinINet alone MiB/s",
+                           "installer/curl (range)", "put_Info to last byte, s", "installer peak WS MiB",
+                           "idle peak WS MiB", "WS ratio", "rounds"], rows)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("preset", nargs="?", default="x64", choices=sorted(LOADERS))
+    parser.add_argument("arch", nargs="?", default="x64", choices=("x64", "x86"))
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--tree-root", default=os.path.join(TOP, "build"))
+    parser.add_argument("--no-build", action="store_true")
     args = parser.parse_args()
+    if args.runs < 1:
+        parser.error("--runs must be at least 1")
 
-    build = os.path.join(TOP, "build", args.preset)
-    prefix = os.path.join(build, "wineprefix-bench")
-    root = os.path.join(build, "infoserver-bench")
-    loader = LOADERS[args.preset]
-    wine_prefix = os.path.join(TOP, "cmake", "wine-prefix.sh")
-    wine_run = os.path.join(TOP, "cmake", "wine-run.sh")
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
-    os.makedirs(root, exist_ok=True)
-    subprocess.run(["sh", wine_prefix, "start", prefix, os.path.join(build, "bin", "OrvexInstaller.exe"), root],
-                   check=True, stdout=subprocess.DEVNULL)
-    server_pid = open(os.path.join(root, ".server.pid")).read().strip()
-    downloads = os.path.join(prefix, "drive_c", "Program Files" + (" (x86)" if args.preset == "x86" else ""),
-                             "Brindlewood", "Downloads")
-    rows = []
+    tree = BenchTree(args.arch, os.path.abspath(args.tree_root))
     try:
-        for size_mib in (8, 64):
-            product = f"benchpackage{size_mib}"
-            url_path = publish(root, product, size_mib * MIB)
-            installer_times, curl_times, peaks = [], [], []
-            for _ in range(args.runs):
-                # The installer: a first installation, nothing installed, nothing downloaded yet.
-                subprocess.run(["sh", wine_run, prefix, loader, "reg", "delete",
-                                f"HKLM\\SOFTWARE\\Brindlewood\\Downloads\\{product}", "/f"],
-                               env=env, capture_output=True)
-                package = os.path.join(downloads, f"{product}_1-0-0-1.exe")
-                if os.path.exists(package):
-                    os.remove(package)
-                sampler = PeakMemory()
-                sampler.start()
-                start = time.monotonic()
-                subprocess.run(["sh", wine_run, prefix, loader,
-                                os.path.join(build, "bin", "tests", "check_runner.exe"), product],
-                               env=env, check=True, capture_output=True, timeout=600)
-                installer_times.append(time.monotonic() - start)
-                sampler.running = False
-                sampler.join()
-                peaks.append(sampler.peak)
-                if os.path.getsize(package) != size_mib * MIB:
-                    sys.exit(f"the installer's download of {product} is incomplete")
-                # curl, on the same server, from inside its network namespace.
-                start = time.monotonic()
-                subprocess.run(["nsenter", "-t", server_pid, "-n", "curl", "-s", "-o", "/dev/null",
-                                f"http://127.0.0.1{url_path}"], check=True, timeout=600)
-                curl_times.append(time.monotonic() - start)
-            best_installer, best_curl = min(installer_times), min(curl_times)
-            rows.append((size_mib, size_mib / best_installer, size_mib / best_curl, max(peaks)))
-    finally:
-        subprocess.run(["sh", wine_prefix, "stop", prefix, root], stdout=subprocess.DEVNULL)
-
-    print(f"download throughput, {args.preset}, best of {args.runs} (MiB/s; installer time includes its start and the record):")
-    print(f"{'package':>8} {'installer':>10} {'curl':>10} {'ratio':>7} {'installer peak RSS':>19}")
-    for size_mib, installer, curl, peak in rows:
-        print(f"{size_mib:>6}Mi {installer:>10.1f} {curl:>10.1f} {installer / curl:>7.2f} {peak / 1024:>16.1f} MiB")
-    if len(rows) == 2:
-        print(f"peak memory 64 MiB / 8 MiB: {rows[1][3] / max(rows[0][3], 1):.2f}")
+        if not args.no_build:
+            os.makedirs(tree.path, exist_ok=True)
+            with open(os.path.join(tree.path, "bench-build.log"), "w") as log:
+                tree.build(log)
+        with BenchPrefix(tree) as prefix:
+            results = [measure_download(prefix, size_mib, args.runs) for size_mib in (8, 64)]
+    except BenchError as error:
+        sys.exit(f"download_throughput: {error}")
+    print(f"download throughput, {args.arch}, medians of {args.runs} rounds "
+          "(installer: file created to last byte; WS: working set)")
+    print(table(args.arch, results))
 
 
 if __name__ == "__main__":

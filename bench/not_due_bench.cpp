@@ -1,0 +1,212 @@
+// A not-due update check: the product is installed (Version set) and its
+// NextUpdateTime lies ten years ahead, so put_Info makes the rendezvous
+// objects, reads the two registry values and returns without starting
+// anything. Measured against the same registry reads made directly, and
+// against each part of the check on its own, to show where the time goes:
+//   put_info            put_Info through the dual interface's vtable
+//   install_check       the check on the ANSI text, without COM
+//   rendezvous_mapping  the "info_" mapping and its view, the block filled, released
+//   rendezvous_events   the "installing_" and "sync_" events, one set, released
+//   check_registry      the two keys opened with create semantics, as the check does
+//   check_other_calls   active window, system time, Shift key, lowercase name
+//   check_calls         all of the above in the check's order, without its logic
+//   direct_reads        the two keys opened and their values read (the baseline)
+// Every call is timed alone; the variants take turns in a rotating order.
+// Output: "notdue <variant> <round> <median ns>" per variant and round.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstring>
+#include <vector>
+
+#include "bench_clock.h"
+#include "bench_runs.h"
+#include "bench_setup.h"
+#include "install_check.h"
+#include "object_names.h"
+#include "registry_paths.h"
+#include "rendezvous_block.h"
+
+namespace orvex::bench {
+
+namespace {
+
+constexpr int kVariantCount = 8;
+constexpr const char* kVariantNames[kVariantCount] = {
+    "put_info",       "install_check",     "rendezvous_mapping", "rendezvous_events",
+    "check_registry", "check_other_calls", "check_calls",       "direct_reads"};
+constexpr int kWarmUpCalls = 50;
+constexpr ULONGLONG kTenYears = 3650 * kFileTimeTicksPerDay;
+
+struct NotDueCase {
+  IOrvexInstallerCtl* control;
+  BSTR info;
+  std::string product;
+  std::string makerKey;
+  std::string downloadsKey;
+  std::string mappingName;
+  std::string installingName;
+  std::string syncName;
+};
+
+void ReadValue(HKEY key, const char* value) {
+  BYTE data[8];
+  DWORD size = sizeof(data);
+  ::RegQueryValueExA(key, value, nullptr, nullptr, data, &size);
+}
+
+void ReadDirectly(const NotDueCase& c) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, c.makerKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    ReadValue(key, kVersionValue);
+    ::RegCloseKey(key);
+  }
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, c.downloadsKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    ReadValue(key, kNextUpdateTimeValue);
+    ::RegCloseKey(key);
+  }
+}
+
+void ReadAsTheCheckDoes(const NotDueCase& c) {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, c.makerKey.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+    ReadValue(key, kVersionValue);
+    ::RegCloseKey(key);
+  }
+  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, c.downloadsKey.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
+    ReadValue(key, kNextUpdateTimeValue);
+    ::RegCloseKey(key);
+  }
+}
+
+void MakeRendezvousMapping(const NotDueCase& c) {
+  HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        static_cast<DWORD>(kRendezvousBlockSize), c.mappingName.c_str());
+  if (mapping == nullptr) return;
+  void* view = ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kRendezvousBlockSize);
+  if (view != nullptr) {
+    std::memset(view, 0, kRendezvousBlockSize);  // the check fills the block
+    ::UnmapViewOfFile(view);
+  }
+  ::CloseHandle(mapping);
+}
+
+void MakeRendezvousEvents(const NotDueCase& c) {
+  HANDLE installing = ::CreateEventA(nullptr, TRUE, FALSE, c.installingName.c_str());
+  HANDLE sync = ::CreateEventA(nullptr, TRUE, FALSE, c.syncName.c_str());
+  if (installing != nullptr) {
+    ::SetEvent(installing);  // a not-due check releases any follower
+    ::CloseHandle(installing);
+  }
+  if (sync != nullptr) ::CloseHandle(sync);
+}
+
+void MakeOtherCalls(const NotDueCase& c) {
+  volatile HWND active = ::GetActiveWindow();
+  (void)active;
+  char lower[64];
+  std::strncpy(lower, c.product.c_str(), sizeof(lower) - 1);
+  lower[sizeof(lower) - 1] = '\0';
+  ::CharLowerBuffA(lower, static_cast<DWORD>(std::strlen(lower)));
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  volatile SHORT shift = ::GetKeyState(VK_SHIFT);
+  (void)shift;
+}
+
+// The platform calls of a not-due check, in its order, holding what it holds.
+void MakeTheCheckCalls(const NotDueCase& c) {
+  volatile HWND active = ::GetActiveWindow();
+  (void)active;
+  HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        static_cast<DWORD>(kRendezvousBlockSize), c.mappingName.c_str());
+  void* view = mapping != nullptr ? ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kRendezvousBlockSize)
+                                  : nullptr;
+  HANDLE installing = ::CreateEventA(nullptr, TRUE, FALSE, c.installingName.c_str());
+  HANDLE sync = ::CreateEventA(nullptr, TRUE, FALSE, c.syncName.c_str());
+  if (view != nullptr) {
+    std::memset(view, 0, kRendezvousBlockSize);
+    std::memcpy(view, c.product.c_str(), c.product.size());
+    ::CharLowerBuffA(static_cast<char*>(view), static_cast<DWORD>(c.product.size()));
+  }
+  ReadAsTheCheckDoes(c);
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  volatile SHORT shift = ::GetKeyState(VK_SHIFT);
+  (void)shift;
+  if (installing != nullptr) ::SetEvent(installing);
+  if (view != nullptr) ::UnmapViewOfFile(view);
+  for (HANDLE h : {mapping, installing, sync}) {
+    if (h != nullptr) ::CloseHandle(h);
+  }
+}
+
+void RunVariant(int variant, const NotDueCase& c) {
+  switch (variant) {
+    case 0: c.control->put_Info(c.info); break;
+    case 1: InstallCheck(c.product.c_str()); break;
+    case 2: MakeRendezvousMapping(c); break;
+    case 3: MakeRendezvousEvents(c); break;
+    case 4: ReadAsTheCheckDoes(c); break;
+    case 5: MakeOtherCalls(c); break;
+    case 6: MakeTheCheckCalls(c); break;
+    default: ReadDirectly(c); break;
+  }
+}
+
+}  // namespace
+
+int RunNotDueBench(IOrvexInstallerCtl* control, const std::string& product, int rounds, int calls) {
+  ForgetProduct(product);
+  const ULONGLONG next = NowAsFileTime() + kTenYears;
+  if (!SetInstalledVersion(product, PackedVersion::Make(1, 0, 0, 1)) || !SetNextUpdateTime(product, next)) {
+    Report("error cannot write the product's registry values");
+    return 1;
+  }
+  const std::wstring wideProduct(product.begin(), product.end());
+  NotDueCase c{control,
+               ::SysAllocString(wideProduct.c_str()),
+               product,
+               MakerKeyPath(product),
+               DownloadsKeyPath(product),
+               kInfoPrefix + product,
+               kInstallingPrefix + product,
+               kSyncPrefix + product};
+
+  for (int i = 0; i < kWarmUpCalls; ++i) {
+    for (int variant = 0; variant < kVariantCount; ++variant) RunVariant(variant, c);
+  }
+  Stopwatch clock;
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<long long> samples[kVariantCount];
+    for (int call = 0; call < calls; ++call) {
+      for (int turn = 0; turn < kVariantCount; ++turn) {
+        const int variant = (turn + call) % kVariantCount;
+        clock.Restart();
+        RunVariant(variant, c);
+        samples[variant].push_back(clock.ElapsedNs());
+      }
+    }
+    for (int variant = 0; variant < kVariantCount; ++variant) {
+      Report("notdue %s %d %lld", kVariantNames[variant], round, Median(samples[variant]));
+    }
+  }
+  ::SysFreeString(c.info);
+
+  // The check must have found itself not due every time: a due check deletes
+  // NextUpdateTime and starts the installer.
+  ULONGLONG after = 0;
+  const bool kept = ReadNextUpdateTime(product, after) && after == next;
+  HANDLE installer = OpenChildProcess("OrvexInstaller.exe", SYNCHRONIZE);
+  if (installer != nullptr) ::CloseHandle(installer);
+  ForgetProduct(product);
+  if (!kept || installer != nullptr) {
+    Report("error the check was due: it started the installer or removed NextUpdateTime");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace orvex::bench
