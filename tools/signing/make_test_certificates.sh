@@ -11,9 +11,15 @@ out="$1"
 publisher="${2:-Orvex Test Publisher}"
 [ -n "$publisher" ] || publisher="Orvex Test Publisher"
 mkdir -p "$out"
+# Builds of several targets may ask at once: one makes them, the others wait.
+exec 9>"$out/.lock"
+flock 9
 if [ -f "$out/publisher.crt" ] && [ "$(cat "$out/publisher.name" 2>/dev/null)" = "$publisher" ]; then
   exit 0
 fi
+final="$out"
+out=$(mktemp -d "$final/.making.XXXXXX")
+trap 'rm -rf "$out"' EXIT
 config="$out/openssl.cnf"
 cat >"$config" <<'CONF'
 [req]
@@ -46,3 +52,8 @@ for who in publisher other; do
   rm -f "$out/$who.csr"
 done
 printf '%s' "$publisher" >"$out/publisher.name"
+# Into place, the name last: it says the set is complete.
+for file in root.crt root.key root.srl publisher.crt publisher.key other.crt other.key openssl.cnf; do
+  [ -f "$out/$file" ] && mv -f "$out/$file" "$final/$file"
+done
+mv -f "$out/publisher.name" "$final/publisher.name"
