@@ -252,7 +252,18 @@ void InstallCheck(const char* info) {
     return releaseFollowers();
   }
 
-  // Follower: another check or an installer holds this rendezvous.
+  // Follower: another check or an installer holds this rendezvous. The block
+  // is the leader's to fill, and a follower can come in between the leader's
+  // creating the mapping and its filling it: read it only once the installer
+  // acknowledged ("sync_"), which comes after the filling. Read earlier, it
+  // would still be all zero and an update would look like a first
+  // installation. When "installing_" is set, the rendezvous is over (or the
+  // leader gave up): nothing to wait for. The host stays responsive meanwhile,
+  // as it does during a first installation.
+  const HANDLE settled[] = {check.installingEvent.Get(), check.syncEvent.Get()};
+  WaitPumpingMessages(settled, 2);
+  if (::WaitForSingleObject(check.installingEvent.Get(), 0) != WAIT_TIMEOUT) return;
+  if (::WaitForSingleObject(check.syncEvent.Get(), 0) != WAIT_OBJECT_0) return;
   if (!block.installedVersion.IsZero()) return;
   WaitForFirstInstallation(activeWindow, check);
 }
