@@ -29,6 +29,17 @@ std::string ArgumentOf(const char* commandLine) {
   return p;
 }
 
+// Signals "held" and waits for "go"; bounded, so that a test that failed
+// before letting go leaves no orphan.
+void HoldUntilLetGo(const std::string& name) {
+  HANDLE held = ::CreateEventA(nullptr, TRUE, FALSE, DoubleHeldEventName(name).c_str());
+  HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, DoubleGoEventName(name).c_str());
+  if (held) ::SetEvent(held);
+  if (go) ::WaitForSingleObject(go, 120000);
+  if (go) ::CloseHandle(go);
+  if (held) ::CloseHandle(held);
+}
+
 LONG WINAPI EndWithoutDebugger(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 
 HANDLE OpenEventByName(const char* prefix, const std::string& name) {
@@ -73,21 +84,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   WriteDword(record, kOpenedValue, 1);
   WriteBinary(record, kBlockValue, view, kRendezvousBlockSize);
+  if (mode == DoubleMode::kHangBeforeAcknowledge) {
+    HoldUntilLetGo(name);
+    ::UnmapViewOfFile(view);
+    ::CloseHandle(mapping);
+    ::CloseHandle(installing);
+    ::CloseHandle(sync);
+    return 0;
+  }
   ::SetEvent(sync);
 
   if (mode == DoubleMode::kCrashAfterAcknowledge) {
     ::SetUnhandledExceptionFilter(EndWithoutDebugger);
     ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   }
-  if (mode == DoubleMode::kHold) {
-    HANDLE held = ::CreateEventA(nullptr, TRUE, FALSE, DoubleHeldEventName(name).c_str());
-    HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, DoubleGoEventName(name).c_str());
-    if (held) ::SetEvent(held);
-    // Bounded, so that a test that failed before letting go leaves no orphan.
-    if (go) ::WaitForSingleObject(go, 120000);
-    if (go) ::CloseHandle(go);
-    if (held) ::CloseHandle(held);
-  }
+  if (mode == DoubleMode::kHold) HoldUntilLetGo(name);
 
   ::UnmapViewOfFile(view);
   ::CloseHandle(mapping);

@@ -35,6 +35,7 @@ const char* ModeText(DoubleMode mode) {
     case DoubleMode::kHold: return "hold";
     case DoubleMode::kNoAcknowledge: return "noack";
     case DoubleMode::kCrashAfterAcknowledge: return "crash";
+    case DoubleMode::kHangBeforeAcknowledge: return "hang";
   }
   return "release";
 }
@@ -43,6 +44,7 @@ DoubleMode ModeFromText(const std::string& text) {
   if (text == "hold") return DoubleMode::kHold;
   if (text == "noack") return DoubleMode::kNoAcknowledge;
   if (text == "crash") return DoubleMode::kCrashAfterAcknowledge;
+  if (text == "hang") return DoubleMode::kHangBeforeAcknowledge;
   return DoubleMode::kRelease;
 }
 

@@ -18,6 +18,7 @@ enum class DoubleMode {
   kHold,             // acknowledge, signal "held", wait for "go", then release
   kNoAcknowledge,    // end at once without opening anything
   kCrashAfterAcknowledge,  // acknowledge, then die of an access violation
+  kHangBeforeAcknowledge,  // open everything, signal "held", wait for "go", end without acknowledging
 };
 
 std::string HexName(const std::string& rendezvousName);

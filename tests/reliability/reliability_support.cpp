@@ -1,0 +1,111 @@
+#include "reliability_support.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+#include "object_names.h"
+#include "ui_robot.h"
+#include "win_handles.h"
+
+namespace orvex::test {
+
+ChildProcess::ChildProcess(const std::string& commandLine) {
+  std::string line = commandLine;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ::CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    pid_ = process.dwProcessId;
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  if (process_ == nullptr) return;
+  if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_, 1);
+    ::WaitForSingleObject(process_, 10000);
+  }
+  ::CloseHandle(process_);
+}
+
+DWORD ChildProcess::Wait(DWORD timeoutMs) const {
+  if (process_ == nullptr || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(process_, &code);
+  return code;
+}
+
+bool RendezvousExists(const std::string& name) {
+  const std::string mapping = kInfoPrefix + name;
+  if (UniqueHandle opened{::OpenFileMappingA(FILE_MAP_READ, FALSE, mapping.c_str())}) return true;
+  for (const char* prefix : {kInstallingPrefix, kSyncPrefix}) {
+    if (UniqueHandle opened{::OpenEventA(SYNCHRONIZE, FALSE, (prefix + name).c_str())}) return true;
+  }
+  return false;
+}
+
+bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs) {
+  return WaitUntil([&] { return !RendezvousExists(name); }, timeoutMs);
+}
+
+std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>& parents) {
+  std::vector<DWORD> found;
+  const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return found;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32First(snapshot.Get(), &entry); more; more = ::Process32Next(snapshot.Get(), &entry)) {
+    if (::lstrcmpiA(entry.szExeFile, exeName) != 0) continue;
+    if (std::find(parents.begin(), parents.end(), entry.th32ParentProcessID) != parents.end()) {
+      found.push_back(entry.th32ProcessID);
+    }
+  }
+  return found;
+}
+
+DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs) {
+  DWORD pid = 0;
+  WaitUntil(
+      [&] {
+        const std::vector<DWORD> found = ChildProcesses(exeName, {parent});
+        pid = found.empty() ? 0 : found.front();
+        return pid != 0;
+      },
+      timeoutMs);
+  return pid;
+}
+
+HWND WaitForBoxWhileRunning(const std::string& title, HANDLE process, DWORD timeoutMs) {
+  HWND box = nullptr;
+  WaitUntil(
+      [&] {
+        const std::vector<HWND> found = FindTopLevelWindows(0, "#32770", title);
+        box = found.empty() ? nullptr : found.front();
+        return box != nullptr || ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+      },
+      timeoutMs);
+  return box;
+}
+
+DWORD ExitCodeOf(HANDLE process) {
+  DWORD code = STILL_ACTIVE;
+  if (::WaitForSingleObject(process, 0) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process, &code)) {
+    return STILL_ACTIVE;
+  }
+  return code;
+}
+
+bool KillProcess(DWORD pid) {
+  const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+  return process && KillProcess(process.Get());
+}
+
+bool KillProcess(HANDLE process) {
+  if (!::TerminateProcess(process, 9)) return false;
+  return ::WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
+}
+
+}  // namespace orvex::test

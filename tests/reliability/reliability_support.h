@@ -1,0 +1,100 @@
+// What the reliability tests look at from outside: whether a rendezvous's
+// named objects still exist, which installer processes a host started, and
+// bounded waits for either.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace orvex::test {
+
+// A time budget that the waits of a suite draw from, so that the suite as a
+// whole stays bounded however many of its waits run to their end after a
+// failure.
+class Deadline {
+ public:
+  explicit Deadline(DWORD budgetMs = 0) : end_(::GetTickCount64() + budgetMs) {}
+  // The time left, at most capMs; 0 once the budget is spent.
+  DWORD Left(DWORD capMs = INFINITE) const {
+    const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG left = now >= end_ ? 0 : end_ - now;
+    return left < capMs ? static_cast<DWORD>(left) : capMs;
+  }
+
+ private:
+  ULONGLONG end_;
+};
+
+// A program a test started. One that still runs when the test lets go of it
+// is ended by force, so that a failed test leaves nothing running.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::string& commandLine);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  DWORD Pid() const { return pid_; }
+  bool Ended() const { return Wait(0) != STILL_ACTIVE; }
+  // Its exit code once it ended within timeoutMs; STILL_ACTIVE otherwise.
+  DWORD Wait(DWORD timeoutMs) const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+};
+
+// Runs an action when it goes out of scope: declared after the hosts of a
+// test, it lets an installer go before they are waited for.
+template <typename Action>
+class AtScopeEnd {
+ public:
+  explicit AtScopeEnd(Action action) : action_(action) {}
+  ~AtScopeEnd() { action_(); }
+  AtScopeEnd(const AtScopeEnd&) = delete;
+  AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+ private:
+  Action action_;
+};
+
+// True while any of "info_", "installing_" or "sync_" + name can be opened.
+bool RendezvousExists(const std::string& name);
+// Waits up to timeoutMs until none of them exists any more.
+bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs);
+
+// Running processes whose program file is exeName (without regard to case)
+// and whose parent is one of parents.
+std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>& parents);
+// Waits up to timeoutMs for such a process of this parent; 0 when none came.
+DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs);
+
+// Waits up to timeoutMs for a dialog box of any process with this title; gives
+// up early when the process that should show it has ended. Null when none came.
+HWND WaitForBoxWhileRunning(const std::string& title, HANDLE process, DWORD timeoutMs);
+
+// The exit code of a process that ended, STILL_ACTIVE while it runs.
+DWORD ExitCodeOf(HANDLE process);
+
+// Ends the process and waits (bounded) until it is gone.
+bool KillProcess(DWORD pid);
+bool KillProcess(HANDLE process);
+
+// Polls condition every 10 ms until it holds or timeoutMs passed.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(10);
+  }
+  return true;
+}
+
+// A window minimised and disabled, as during a first installation.
+inline bool MinimisedAndDisabled(HWND window) { return ::IsIconic(window) && !::IsWindowEnabled(window); }
+
+}  // namespace orvex::test

@@ -1,0 +1,48 @@
+// Sets Info once on the built control, in a process of its own, on a thread
+// with an active window:
+//   control_host_runner.exe READY GATE "<Info text>"
+// READY names a semaphore released once the host is ready, GATE an event
+// waited for before Info is set ("-" for neither). The exit code is the
+// host's report (host_report.h).
+#include <windows.h>
+
+#include <string>
+
+#include "control_host.h"
+#include "host_report.h"
+
+namespace {
+// Longer than any test waits for this process: the test ends it first.
+constexpr DWORD kPlanTimeoutMs = 120000;
+
+HANDLE OpenNamed(const char* name, bool semaphore) {
+  if (std::string(name) == "-") return nullptr;
+  return semaphore ? ::OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, name) : ::OpenEventA(SYNCHRONIZE, FALSE, name);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) return 1 << 30;
+  using orvex::test::ControlHost;
+  ControlHost::Plan plan;
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, argv[3], -1, nullptr, 0);
+  if (length <= 0) return 1 << 30;
+  plan.info.resize(static_cast<std::size_t>(length));
+  ::MultiByteToWideChar(CP_ACP, 0, argv[3], -1, plan.info.data(), length);
+  plan.info.resize(static_cast<std::size_t>(length - 1));
+  plan.ready = OpenNamed(argv[1], true);
+  plan.gate = OpenNamed(argv[2], false);
+
+  orvex::test::HostReport report;
+  {
+    ControlHost host(plan);
+    report.failed = !host.WaitDone(kPlanTimeoutMs) || !host.ModuleLoaded() || host.LastResult() != S_OK ||
+                    host.LeakedControls() != 0 || !host.WindowWasActive();
+    report.events = host.Events();
+    report.leftIconic = host.LeftIconic();
+    report.leftDisabled = host.LeftDisabled();
+  }
+  if (plan.ready != nullptr) ::CloseHandle(plan.ready);
+  if (plan.gate != nullptr) ::CloseHandle(plan.gate);
+  return static_cast<int>(orvex::test::EncodeHostReport(report));
+}
