@@ -109,7 +109,7 @@ TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
   PROCESS_INFORMATION runner = {};
   ASSERT_TRUE(::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &runner));
-  const HWND runnerWindow = WaitForTopLevelWindow(runner.dwProcessId, "OrvexTestCheckHost", "", 20000);
+  const HWND runnerWindow = WaitForTopLevelWindow(runner.dwProcessId, kHostWindowClass, "", 20000);
   ASSERT_NE(runnerWindow, nullptr);
   EXPECT_TRUE(WaitMinimisedAndDisabled(runnerWindow, 10000));
   EXPECT_EQ(::WaitForSingleObject(runner.hProcess, 200), static_cast<DWORD>(WAIT_TIMEOUT))

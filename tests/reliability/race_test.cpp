@@ -27,7 +27,6 @@ constexpr int kHosts = kHostProcesses + kHostThreads;
 // The suite's time budget, and the most any one wait may take of it.
 constexpr DWORD kSuiteBudgetMs = 120000;
 constexpr DWORD kStepMs = 30000;
-constexpr char kHostWindowClass[] = "OrvexTestControlHost";
 constexpr char kInstallerProgram[] = "OrvexInstaller.exe";
 
 const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};

@@ -6,9 +6,10 @@
 #include <windows.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "host_window.h"
 
 namespace orvex::test {
 
@@ -39,8 +40,6 @@ class CheckHost {
 
  private:
   static DWORD WINAPI ThreadMain(void* self);
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void Record(const char* event);
 
   std::string info_;
   Options options_;
@@ -48,10 +47,8 @@ class CheckHost {
   HANDLE ready_ = nullptr;
   std::atomic<HWND> window_{nullptr};
   std::atomic<bool> windowWasActive_{false};
-  std::atomic<bool> recording_{false};
   std::atomic<bool> done_{false};
-  mutable std::mutex mutex_;
-  std::vector<std::string> events_;
+  HostWindowEvents events_;
 };
 
 }  // namespace orvex::test

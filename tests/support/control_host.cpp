@@ -8,7 +8,6 @@
 namespace orvex::test {
 
 namespace {
-constexpr char kHostClass[] = "OrvexTestControlHost";
 constexpr DWORD kStartTimeoutMs = 20000;
 // A plan that has not ended when its host goes is a test that failed already:
 // the destructor does not wait long for it.
@@ -25,14 +24,6 @@ Function Export(HMODULE module, const char* name) {
   return found != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found)) : nullptr;
 }
 
-void RegisterHostClass(WNDPROC procedure) {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = ::GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = kHostClass;
-  windowClass.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
-  ::RegisterClassA(&windowClass);  // fails harmlessly when already registered
-}
 }  // namespace
 
 ControlHost::ControlHost(Plan plan) : plan_(std::move(plan)) {
@@ -56,16 +47,7 @@ bool ControlHost::WaitDone(DWORD timeoutMs) {
   return thread_ != nullptr && ::WaitForSingleObject(thread_, timeoutMs) == WAIT_OBJECT_0 && done_;
 }
 
-std::vector<std::string> ControlHost::Events() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return events_;
-}
-
-void ControlHost::Record(const char* event) {
-  if (!recording_) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  events_.emplace_back(event);
-}
+std::vector<std::string> ControlHost::Events() const { return events_.Events(); }
 
 HRESULT ControlHost::SetInfo(const std::wstring& info) {
   IOrvexInstallerCtl* control = nullptr;
@@ -80,16 +62,6 @@ HRESULT ControlHost::SetInfo(const std::wstring& info) {
   }
   lastResult_ = result;
   return result;
-}
-
-LRESULT CALLBACK ControlHost::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* host = reinterpret_cast<ControlHost*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (host != nullptr) {
-    if (message == WM_SIZE && wParam == SIZE_MINIMIZED) host->Record("minimized");
-    if (message == WM_SIZE && wParam == SIZE_RESTORED) host->Record("restored");
-    if (message == WM_ENABLE) host->Record(wParam ? "enabled" : "disabled");
-  }
-  return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
 void ControlHost::Run() {
@@ -120,24 +92,19 @@ void ControlHost::Run() {
 DWORD WINAPI ControlHost::ThreadMain(void* param) {
   auto* self = static_cast<ControlHost*>(param);
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  RegisterHostClass(WindowProc);
-  HWND window = ::CreateWindowExA(0, kHostClass, "Control host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 320,
-                                  240, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
-  ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  ::SetActiveWindow(window);
+  HWND window = CreateHostWindow("Control host", &self->events_);
   self->window_ = window;
   self->windowWasActive_ = window != nullptr && ::GetActiveWindow() == window;
-  self->recording_ = true;
+  self->events_.Start();
   ::SetEvent(self->started_);
 
   self->Run();
 
-  self->recording_ = false;
+  self->events_.Stop();
   self->leftIconic_ = ::IsIconic(window) != FALSE;
   self->leftDisabled_ = ::IsWindowEnabled(window) == FALSE;
   self->done_ = true;
-  ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-  ::DestroyWindow(window);
+  DestroyHostWindow(window);
   if (SUCCEEDED(com)) ::CoUninitialize();
   return 0;
 }

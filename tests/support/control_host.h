@@ -9,9 +9,10 @@
 #include <ole2.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "host_window.h"
 
 struct IClassFactory;
 
@@ -64,8 +65,6 @@ class ControlHost {
 
  private:
   static DWORD WINAPI ThreadMain(void* self);
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void Record(const char* event);
   void Run();
 
   Plan plan_;
@@ -76,15 +75,13 @@ class ControlHost {
   std::atomic<HWND> window_{nullptr};
   std::atomic<bool> windowWasActive_{false};
   std::atomic<bool> moduleLoaded_{false};
-  std::atomic<bool> recording_{false};
   std::atomic<bool> done_{false};
   std::atomic<bool> leftIconic_{false};
   std::atomic<bool> leftDisabled_{false};
   std::atomic<HRESULT> lastResult_{E_PENDING};
   std::atomic<HRESULT> canUnloadAtEnd_{E_PENDING};
   std::atomic<unsigned> leakedControls_{0};
-  mutable std::mutex mutex_;
-  std::vector<std::string> events_;
+  HostWindowEvents events_;
 };
 
 }  // namespace orvex::test

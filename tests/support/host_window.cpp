@@ -1,0 +1,51 @@
+#include "host_window.h"
+
+namespace orvex::test {
+
+namespace {
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* events = reinterpret_cast<HostWindowEvents*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (events != nullptr) events->Observe(message, wParam);
+  return ::DefWindowProcA(window, message, wParam, lParam);
+}
+}  // namespace
+
+std::vector<std::string> HostWindowEvents::Events() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return events_;
+}
+
+void HostWindowEvents::Observe(UINT message, WPARAM wParam) {
+  if (message == WM_SIZE && wParam == SIZE_MINIMIZED) Record("minimized");
+  if (message == WM_SIZE && wParam == SIZE_RESTORED) Record("restored");
+  if (message == WM_ENABLE) Record(wParam ? "enabled" : "disabled");
+}
+
+void HostWindowEvents::Record(const char* event) {
+  if (!recording_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  events_.emplace_back(event);
+}
+
+HWND CreateHostWindow(const char* title, HostWindowEvents* events) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = HostWindowProc;
+  windowClass.hInstance = ::GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = kHostWindowClass;
+  windowClass.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
+  ::RegisterClassA(&windowClass);  // fails harmlessly when already registered
+  HWND window = ::CreateWindowExA(0, kHostWindowClass, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 320, 240, nullptr,
+                                  nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  if (window == nullptr) return nullptr;
+  ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(events));
+  ::SetActiveWindow(window);
+  return window;
+}
+
+void DestroyHostWindow(HWND window) {
+  if (window == nullptr) return;
+  ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+  ::DestroyWindow(window);
+}
+
+}  // namespace orvex::test

@@ -1,0 +1,42 @@
+// The window a test host gives the install check: a visible top-level window
+// made active on the host's thread, recording what the check does to it.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvex::test {
+
+// The window class of every host window, for tests that look for one.
+constexpr char kHostWindowClass[] = "OrvexTestHostWindow";
+
+// What happened to a host window, in order: "minimized", "restored",
+// "disabled", "enabled". Recorded only between Start and Stop.
+class HostWindowEvents {
+ public:
+  void Start() { recording_ = true; }
+  void Stop() { recording_ = false; }
+  std::vector<std::string> Events() const;
+  // Records the change of state that a window message announces, if any.
+  void Observe(UINT message, WPARAM wParam);
+
+ private:
+  void Record(const char* event);
+
+  std::atomic<bool> recording_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+// Creates the window on the calling thread, shows it and makes it the
+// thread's active window; its state changes go to events.
+HWND CreateHostWindow(const char* title, HostWindowEvents* events);
+
+// Detaches the events and destroys the window.
+void DestroyHostWindow(HWND window);
+
+}  // namespace orvex::test
