@@ -98,32 +98,37 @@ bool ReadViewerModulePath(const char* clsid, char (&path)[kRegistryPathSize]) {
   return true;
 }
 
-// L5: the installed version and product name from the viewer's module.
-void ReadViewerModule(RendezvousBlock& block) {
+// L5: the installed version and product name from the viewer's module. An
+// old Quillon is reported with a box; without mayAsk nothing is shown and the
+// result is false when the box would have been due.
+bool ReadViewerModule(RendezvousBlock& block, bool mayAsk) {
   char path[kRegistryPathSize];
-  if (!ReadViewerModulePath(block.viewerClsid, path)) return;
+  if (!ReadViewerModulePath(block.viewerClsid, path)) return true;
 
   char moduleName[kProductNameSize];
   std::memcpy(moduleName, block.productName, sizeof(moduleName));
-  if (ReadModuleVersion(path, &block.installedVersion, moduleName) == 0) return;
+  if (ReadModuleVersion(path, &block.installedVersion, moduleName) == 0) return true;
 
   if (std::strcmp(moduleName, kQuillonViewer) == 0) {
     CopyText(block.productName, kQuillonPlugin);
     block.installedVersion = PackedVersion{};
-    return;
+    return true;
   }
   // The module's name becomes a file, key and URL name: take it only when it
   // is acceptable as a product name, as the name from Info must be.
   if (IsAcceptableProductName(moduleName)) CopyText(block.productName, moduleName);
 
   if (std::strcmp(block.productName, kQuillon) == 0 && block.installedVersion < kQuillonMinimumVersion) {
+    if (!mayAsk) return false;
     ::MessageBoxA(::GetActiveWindow(), kOldVersionText, kOldVersionCaption, MB_OK | MB_ICONINFORMATION);
     block.installedVersion = PackedVersion{};
   }
+  return true;
 }
 
-// L1-L7: fills every field of the block.
-void FillBlock(const InfoFields& fields, RendezvousBlock& block) {
+// L1-L7: fills every field of the block. Without mayAsk nothing is shown, and
+// the result is false when the user would have been told of an old version.
+bool FillBlock(const InfoFields& fields, RendezvousBlock& block, bool mayAsk) {
   CopyText(block.productName, kProductNameSize, fields.productName.text, fields.productName.length);
   block.infoBaseUrl[0] = '\0';
   block.downloadBaseUrl[0] = '\0';
@@ -138,7 +143,7 @@ void FillBlock(const InfoFields& fields, RendezvousBlock& block) {
   CopyText(block.infoBaseUrl, kBuiltInInfoBaseUrl);
   block.installedVersion = PackedVersion{};
 
-  if (block.viewerClsid[0] != '\0') ReadViewerModule(block);
+  if (block.viewerClsid[0] != '\0' && !ReadViewerModule(block, mayAsk)) return false;
 
   if (block.downloadBaseUrl[0] == '\0') {
     char lowerName[kProductNameSize];
@@ -155,21 +160,41 @@ void FillBlock(const InfoFields& fields, RendezvousBlock& block) {
       ReadRawValue(key.Get(), kVersionValue, &block.installedVersion, sizeof(block.installedVersion));
     }
   }
+  return true;
 }
 
 // L9-L10: with a version installed, is a check for updates due? A due
-// NextUpdateTime is deleted.
-bool UpdateCheckDue(const RendezvousBlock& block) {
+// NextUpdateTime is deleted when mayDelete is set.
+bool UpdateCheckDue(const RendezvousBlock& block, bool mayDelete) {
   RegKey key;
-  if (!OpenMakerKey(kDownloadsSubkey, block.productName, KEY_QUERY_VALUE | KEY_SET_VALUE, key)) return true;
+  const REGSAM access = mayDelete ? KEY_QUERY_VALUE | KEY_SET_VALUE : KEY_QUERY_VALUE;
+  if (!OpenMakerKey(kDownloadsSubkey, block.productName, access, key)) return true;
   FILETIME next = {};
   ReadRawValue(key.Get(), kNextUpdateTimeValue, &next, sizeof(next));
   FILETIME now = {};
   ::GetSystemTimeAsFileTime(&now);
   const bool shiftHeld = ::GetKeyState(VK_SHIFT) < 0;
   if (!IsUpdateCheckDue(now, next, shiftHeld)) return false;
-  ::RegDeleteValueA(key.Get(), kNextUpdateTimeValue);
+  if (mayDelete) ::RegDeleteValueA(key.Get(), kNextUpdateTimeValue);
   return true;
+}
+
+// Most checks find the product installed and the next check not yet due.
+// When no rendezvous of this name is running, that is settled here, from the
+// registry alone, before any named object is made: the leader's steps are
+// taken on a block of our own, showing nothing and deleting nothing. Whatever
+// is not plainly "not due" (a rendezvous running, nothing installed, an old
+// version to report, a check due) goes the whole way, from the start.
+bool SettledAsNotDue(const InfoFields& fields, const char* rendezvousName) {
+  char mappingName[kObjectNameSize];
+  if (!BuildObjectName(kInfoPrefix, rendezvousName, mappingName, sizeof(mappingName))) return false;
+  UniqueHandle running(::OpenFileMappingA(FILE_MAP_READ, FALSE, mappingName));
+  if (running || ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+
+  RendezvousBlock block = {};
+  if (!FillBlock(fields, block, /*mayAsk=*/false)) return false;
+  if (block.installedVersion.IsZero()) return false;
+  return !UpdateCheckDue(block, /*mayDelete=*/false);
 }
 
 // L11-L12: starts the installer from the Windows directory with the rendezvous name.
@@ -208,12 +233,13 @@ void WaitForFirstInstallation(HWND activeWindow, const CheckResources& check) {
 }  // namespace
 
 void InstallCheck(const char* info) {
-  const HWND activeWindow = ::GetActiveWindow();
   const InfoFields fields = SplitInfo(info);
   if (!InfoFitsBlock(fields)) return;
 
   char rendezvousName[kProductNameSize];
   CopyText(rendezvousName, kProductNameSize, fields.productName.text, fields.productName.length);
+  if (SettledAsNotDue(fields, rendezvousName)) return;
+  const HWND activeWindow = ::GetActiveWindow();
 
   CheckResources check;
   char objectName[kObjectNameSize];
@@ -239,8 +265,8 @@ void InstallCheck(const char* info) {
     // joined meanwhile is not left waiting for an installer that never runs.
     const auto releaseFollowers = [&check] { ::SetEvent(check.installingEvent.Get()); };
 
-    FillBlock(fields, block);
-    if (!block.installedVersion.IsZero() && !UpdateCheckDue(block)) return releaseFollowers();
+    FillBlock(fields, block, /*mayAsk=*/true);
+    if (!block.installedVersion.IsZero() && !UpdateCheckDue(block, /*mayDelete=*/true)) return releaseFollowers();
     if (!StartInstaller(rendezvousName, check)) return releaseFollowers();
 
     const HANDLE handles[] = {check.syncEvent.Get(), check.installerProcess.Get()};

@@ -126,6 +126,28 @@ TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
   EXPECT_EQ(Record(name).runs, 1u);
 }
 
+// While a first installation runs, its package may already have recorded the
+// product and the installer the next check: the registry then says "installed,
+// not due", but the rendezvous is still running, and a new check follows it.
+TEST_F(FirstInstallation, FollowerWaitsEvenWhenTheRegistryAlreadySaysNotDue) {
+  const std::string name = Product("FI_FollowRecorded");
+  HeldLeader installation(name);
+  ASSERT_TRUE(installation.Held());
+  ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
+  ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
+  CheckHost follower(name);
+  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
+  EXPECT_FALSE(follower.Done());
+  installation.LetGo();
+  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
+  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(follower.Events(), FirstInstallationEvents());
+  EXPECT_EQ(Record(name).runs, 1u);
+  // Once it is over, the same check is settled as not due and starts nothing.
+  EXPECT_TRUE(RunCheck(name).empty());
+  EXPECT_EQ(Record(name).runs, 1u);
+}
+
 TEST_F(FirstInstallation, FollowerOfAnUpdateReturnsAtOnce) {
   const std::string name = Product("FI_FollowUpdate");
   ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(3, 1, 0, 0)));
