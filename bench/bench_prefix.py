@@ -86,16 +86,21 @@ class BenchPrefix:
 
     def driver(self, *args, timeout=900):
         """Runs the benchmark driver in the prefix; its output, or BenchError."""
+        return self.program("bench_driver.exe", *args, timeout=timeout)
+
+    def program(self, name, *args, timeout=900):
+        """Runs a benchmark program of the tree in the prefix; its output, or BenchError."""
         command = ["sh", os.path.join(TOP, "cmake", "wine-run.sh"), self.prefix, self.tree.loader,
-                   os.path.join(self.tree.bench_bin, "bench_driver.exe"), *[str(a) for a in args]]
+                   os.path.join(self.tree.bench_bin, name), *[str(a) for a in args]]
+        what = " ".join([name.removesuffix(".exe"), *map(str, args)])
         try:
             result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                                     errors="replace", timeout=timeout)
         except subprocess.TimeoutExpired:
-            raise BenchError(f"bench_driver {' '.join(map(str, args))} did not end within {timeout} s")
+            raise BenchError(f"{what} did not end within {timeout} s")
         if result.returncode != 0:
             errors = [line for line in result.stdout.splitlines() if line.startswith("error")]
-            raise BenchError(f"bench_driver {' '.join(map(str, args))} failed ({result.returncode}): "
+            raise BenchError(f"{what} failed ({result.returncode}): "
                              + ("; ".join(errors) or result.stdout.strip()[-500:]))
         return result.stdout
 
