@@ -177,6 +177,11 @@ def _median(values_by_round):
     return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
 
 
+def signed_us(us):
+    """A small difference of medians: its size, or that it is within the noise."""
+    return f"{number(us)} µs" if us > 0 else "nothing measurable"
+
+
 def not_due_shares(r):
     """Where the not-due check's time goes, as a sentence."""
     whole = r.part_us("install_check")
@@ -187,7 +192,7 @@ def not_due_shares(r):
                      for name, us in parts)
     return (f"{r.arch}: the check takes {number(whole)} µs without COM; its platform calls alone, in its "
             f"order, take {number(calls)} µs ({number(100 * calls / whole, 0)}%). Timed apart: {text}. "
-            f"COM and the conversion of Info add {number(com)} µs. The rendezvous objects, which the check "
+            f"COM and the conversion of Info add {signed_us(com)}. The rendezvous objects, which the check "
             f"makes only when it is not settled as not due, would add {number(r.part_us('rendezvous_objects'))} µs.")
 
 
@@ -196,7 +201,8 @@ def acknowledge_reading(r):
     imports = r.acknowledge_imports()
     gap = pair.ours_median - pair.baseline_median
     modules = imports.ours_median - imports.baseline_median
-    return (f"{r.arch}: put_Info returns {number(gap)} ms later than the do-nothing program has run. The same "
+    when = f"{number(gap)} ms later than" if gap >= 0 else f"{number(-gap)} ms sooner than"
+    return (f"{r.arch}: put_Info returns {when} the do-nothing program has run. The same "
             f"program importing the installer's system modules (WinINet, WinTrust, Crypt32, ComCtl32, GDI32) "
             f"needs {number(modules)} ms more than without them: what the acknowledgement would cost if the "
             f"installer imported them. It loads them on first use, on its job thread, after it has set \"sync_\".")
