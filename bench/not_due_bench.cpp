@@ -19,11 +19,11 @@
 #include <oleauto.h>
 
 #include <cstring>
-#include <vector>
 
 #include "bench_clock.h"
 #include "bench_runs.h"
 #include "bench_setup.h"
+#include "turns.h"
 #include "install_check.h"
 #include "object_names.h"
 #include "registry_paths.h"
@@ -163,24 +163,9 @@ int RunNotDueBench(IOrvexInstallerCtl* control, const std::string& product, int 
                kInstallingPrefix + product,
                kSyncPrefix + product};
 
-  for (int i = 0; i < kWarmUpCalls; ++i) {
-    for (int variant = 0; variant < kVariantCount; ++variant) RunVariant(variant, c);
-  }
-  Stopwatch clock;
-  for (int round = 0; round < rounds; ++round) {
-    std::vector<long long> samples[kVariantCount];
-    for (int call = 0; call < calls; ++call) {
-      for (int turn = 0; turn < kVariantCount; ++turn) {
-        const int variant = (turn + call) % kVariantCount;
-        clock.Restart();
-        RunVariant(variant, c);
-        samples[variant].push_back(clock.ElapsedNs());
-      }
-    }
-    for (int variant = 0; variant < kVariantCount; ++variant) {
-      Report("notdue %s %d %lld", kVariantNames[variant], round, Median(samples[variant]));
-    }
-  }
+  MeasureInTurns(
+      kVariantCount, kWarmUpCalls, rounds, calls, [&c](int variant) { RunVariant(variant, c); },
+      [](int variant, int round, long long ns) { Report("notdue %s %d %lld", kVariantNames[variant], round, ns); });
   ::SysFreeString(c.info);
 
   // The check must have found itself not due every time: a due check deletes

@@ -15,19 +15,15 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
-#include "bench_clock.h"
 #include "installer_resources.h"
 #include "installer_run.h"
 #include "module_instance.h"
 #include "progress_window.h"
 #include "pumping_wait.h"
+#include "turns.h"
 
 namespace {
-
-using orvex::bench::Median;
-using orvex::bench::Stopwatch;
 
 constexpr int kVariantCount = 5;
 constexpr const char* kVariantNames[kVariantCount] = {"set_progress", "pump", "set_range", "set_position",
@@ -87,24 +83,11 @@ int main(int argc, char** argv) {
       status = 1;
     } else {
       for (int i = 0; i < 100; ++i) orvex::PumpOneMessage();  // first paint
-      for (int i = 0; i < 50; ++i) {
-        for (int variant = 0; variant < kVariantCount; ++variant) RunVariant(variant, d);
-      }
-      Stopwatch clock;
-      for (int round = 0; round < rounds; ++round) {
-        std::vector<long long> samples[kVariantCount];
-        for (int call = 0; call < calls; ++call) {
-          for (int turn = 0; turn < kVariantCount; ++turn) {
-            const int variant = (turn + call) % kVariantCount;
-            clock.Restart();
-            RunVariant(variant, d);
-            samples[variant].push_back(clock.ElapsedNs());
-          }
-        }
-        for (int variant = 0; variant < kVariantCount; ++variant) {
-          std::printf("progress %s %d %lld\n", kVariantNames[variant], round, Median(samples[variant]));
-        }
-      }
+      orvex::bench::MeasureInTurns(
+          kVariantCount, 50, rounds, calls, [&d](int variant) { RunVariant(variant, d); },
+          [](int variant, int round, long long ns) {
+            std::printf("progress %s %d %lld\n", kVariantNames[variant], round, ns);
+          });
     }
   }
   run.block = nullptr;  // not a mapped view

@@ -6,8 +6,6 @@
 namespace orvex::test {
 namespace {
 
-using FirstInstallation = CheckTest;
-
 // Waits until the window is minimised and disabled, as during a first installation.
 bool WaitMinimisedAndDisabled(HWND window, DWORD timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
@@ -37,6 +35,25 @@ class HeldLeader {
   DoubleHold hold_;
   CheckHost leader_;
   bool held_ = false;
+};
+
+class FirstInstallation : public CheckTest {
+ protected:
+  // A check in this process while the installation is held: it starts no
+  // installer and keeps its window minimised and disabled until the installer
+  // lets the rendezvous go.
+  static void FollowUntilLetGo(HeldLeader& installation, const std::string& name) {
+    CheckHost follower(name);
+    ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
+    EXPECT_FALSE(follower.Done());
+    installation.LetGo();
+    ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
+    ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
+    EXPECT_EQ(follower.Events(), FirstInstallationEvents());
+    DoubleRecord record;
+    ASSERT_TRUE(ReadDoubleRecord(name, record));
+    EXPECT_EQ(record.runs, 1u);
+  }
 };
 
 TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
@@ -88,14 +105,7 @@ TEST_F(FirstInstallation, FollowerInTheSameProcessStartsNoInstallerAndWaits) {
   const std::string name = Product("FI_Follow");
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
-  CheckHost follower(name);
-  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
-  EXPECT_FALSE(follower.Done());
-  installation.LetGo();
-  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
-  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(follower.Events(), FirstInstallationEvents());
-  EXPECT_EQ(Record(name).runs, 1u);
+  ASSERT_NO_FATAL_FAILURE(FollowUntilLetGo(installation, name));
 }
 
 TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
@@ -135,14 +145,7 @@ TEST_F(FirstInstallation, FollowerWaitsEvenWhenTheRegistryAlreadySaysNotDue) {
   ASSERT_TRUE(installation.Held());
   ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
   ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
-  CheckHost follower(name);
-  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
-  EXPECT_FALSE(follower.Done());
-  installation.LetGo();
-  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
-  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(follower.Events(), FirstInstallationEvents());
-  EXPECT_EQ(Record(name).runs, 1u);
+  ASSERT_NO_FATAL_FAILURE(FollowUntilLetGo(installation, name));
   // Once it is over, the same check is settled as not due and starts nothing.
   EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);
