@@ -1,11 +1,15 @@
 // The registry script interpreter on script texts, against a private key of
-// each test: HKCU\Software\OrvexTests\RegistryScript\<test name>.
+// each test: HKCU\Software\OrvexTests\RegistryScript\<test name>. Results are
+// compared as the whole tree below that key.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "registry_script.h"
 #include "server_module.h"
@@ -13,55 +17,25 @@
 namespace orvex {
 namespace {
 
-const char kTestsKey[] = "Software\\OrvexTests\\RegistryScript\\";
+using Tree = std::vector<std::string>;
 
-// The control's own script, below HKCR.
-const char kControlItems[] = R"(
-	OrvexInstaller.OrvexInstallerCtl.1 = s 'OrvexInstallerCtl Class'
-	{
-		CLSID = s '{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}'
-	}
-	OrvexInstaller.OrvexInstallerCtl = s 'OrvexInstallerCtl Class'
-	{
-		CLSID = s '{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}'
-		CurVer = s 'OrvexInstaller.OrvexInstallerCtl.1'
-	}
-	NoRemove CLSID
-	{
-		ForceRemove {5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12} = s 'OrvexInstallerCtl Class'
-		{
-			ProgID = s 'OrvexInstaller.OrvexInstallerCtl.1'
-			VersionIndependentProgID = s 'OrvexInstaller.OrvexInstallerCtl'
-			ForceRemove 'Programmable'
-			InprocServer32 = s '%MODULE%'
-			{
-				val ThreadingModel = s 'Apartment'
-			}
-			ForceRemove 'Control'
-			ForceRemove 'ToolboxBitmap32' = s '%MODULE%, 101'
-			'MiscStatus' = s '0'
-			{
-			    '1' = s '132497'
-			}
-			'TypeLib' = s '{5B3C2A72-8E4D-4F60-A1B2-6C7D8E9F0A12}'
-			'Version' = s '1.0'
-		}
-	}
-)";
-const char kClassKey[] = "CLSID\\{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}";
+const char kTestsKey[] = "Software\\OrvexTests\\RegistryScript\\";
 
 class RegistryScript : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(S_OK, StartModule(emptyTable_, ::GetModuleHandleA(nullptr)));
     name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, (kTestsKey + name_).c_str());
-    CreateKey("");
+    Reset({});
   }
 
   void TearDown() override {
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, (kTestsKey + name_).c_str());
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, Path("").c_str());
     StopModule();
+    for (HMODULE module : loaded_) ::FreeLibrary(module);
+    for (auto made = made_.rbegin(); made != made_.rend(); ++made) {
+      if (!::DeleteFileW(made->c_str())) ::RemoveDirectoryW(made->c_str());
+    }
   }
 
   // One root block that holds body inside the test's key.
@@ -70,316 +44,234 @@ class RegistryScript : public ::testing::Test {
            name_ + "' {\r\n" + body + "\r\n} } } } }\r\n";
   }
 
-  HRESULT Run(const std::string& body, BOOL registerFlag, const SubstitutionPair* pairs = nullptr) const {
-    return RunRegistryScriptText(Block(body).c_str(), registerFlag, pairs);
+  // What names a case of Block in a failure: its body.
+  static std::string Named(const std::string& script) {
+    const std::size_t body = script.find("' {\r\n");
+    return script.substr(body == std::string::npos ? 0 : body + 5, 160);
   }
 
   std::string Path(const std::string& key) const { return kTestsKey + name_ + (key.empty() ? "" : "\\" + key); }
 
-  void CreateKey(const std::string& key) const {
-    HKEY created = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, Path(key).c_str(), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &created, nullptr));
-    ::RegCloseKey(created);
+  // Empties the test's key, then makes each entry of `before`, written as
+  // ExpectTree writes them (values "s:" only).
+  void Reset(const Tree& before) const {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, Path("").c_str());
+    Tree entries = before;
+    entries.insert(entries.begin(), "");  // the test's key itself
+    for (const std::string& entry : entries) {
+      const std::size_t is = entry.find('='), at = std::min(entry.find('@'), is);
+      HKEY made = nullptr;
+      ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, Path(entry.substr(0, at)).c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &made, nullptr));
+      if (is != std::string::npos) {
+        const std::string name = at == is ? "" : entry.substr(at + 1, is - at - 1), text = entry.substr(is + 3);
+        ::RegSetValueExA(made, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                         static_cast<DWORD>(text.size() + 1));
+      }
+      ::RegCloseKey(made);
+    }
   }
 
-  bool Exists(const std::string& key) const {
+  // Compares every key and value below the test's key, in any order: "Key\Sub"
+  // for a key, "Key=s:text" for its default value, "Key@Name=d:4096" or
+  // "@Name=b:0aff" for a named one.
+  void ExpectTree(Tree expected) const {
+    Tree found;
+    Dump("", found);
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(expected, found);
+  }
+
+  void Dump(const std::string& key, Tree& found) const {
     HKEY opened = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, Path(key).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
-    ::RegCloseKey(opened);
-    return true;
-  }
-
-  DWORD SubkeyCount(const std::string& key) const {
-    HKEY opened = nullptr;
-    DWORD count = 0;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, Path(key).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return 0;
-    ::RegQueryInfoKeyA(opened, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr);
-    ::RegCloseKey(opened);
-    return count;
-  }
-
-  // "<missing>" or the value's bytes, after its type letter: "s:text", "d:4096", "b:0aff".
-  std::string Value(const std::string& key, const char* value = nullptr) const {
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, Path(key).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return;
+    char name[16384];
     unsigned char data[8192];
-    DWORD size = sizeof(data);
-    DWORD type = 0;
-    if (::RegGetValueA(HKEY_CURRENT_USER, Path(key).c_str(), value, RRF_RT_ANY | RRF_NOEXPAND, &type, data,
-                       &size) != ERROR_SUCCESS) {
-      return "<missing>";
+    DWORD i = 0, nameSize = sizeof(name), size = sizeof(data), type = 0;
+    while (::RegEnumValueA(opened, i++, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS) {
+      std::string text = type == REG_SZ ? "s:" : type == REG_DWORD ? "d:" : type == REG_BINARY ? "b:" : "?:";
+      if (type == REG_SZ) {
+        text.append(reinterpret_cast<const char*>(data), size == 0 ? 0 : size - 1);
+      } else if (type == REG_DWORD) {
+        DWORD number = 0;
+        std::memcpy(&number, data, sizeof(number));
+        text += std::to_string(number);
+      } else {
+        for (DWORD b = 0; b < size; ++b) text += {"0123456789abcdef"[data[b] >> 4], "0123456789abcdef"[data[b] & 15]};
+      }
+      found.push_back(key + (nameSize == 0 ? "" : "@" + std::string(name, nameSize)) + "=" + text);
+      nameSize = sizeof(name);
+      size = sizeof(data);
     }
-    if (type == REG_SZ) return "s:" + std::string(reinterpret_cast<const char*>(data), size == 0 ? 0 : size - 1);
-    if (type == REG_DWORD) {
-      DWORD number = 0;
-      std::memcpy(&number, data, sizeof(number));
-      return "d:" + std::to_string(number);
+    for (i = 0, nameSize = sizeof(name);
+         ::RegEnumKeyExA(opened, i++, name, &nameSize, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         nameSize = sizeof(name)) {
+      const std::string subkey = (key.empty() ? "" : key + "\\") + std::string(name, nameSize);
+      found.push_back(subkey);
+      Dump(subkey, found);
     }
-    std::string text = "b:";
-    for (DWORD i = 0; i < size; ++i) {
-      const char digits[] = "0123456789abcdef";
-      text += digits[data[i] >> 4];
-      text += digits[data[i] & 15];
-    }
-    return text;
+    ::RegCloseKey(opened);
   }
 
-  void SetValue(const std::string& key, const char* value, const char* text) const {
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueA(HKEY_CURRENT_USER, Path(key).c_str(), value, REG_SZ, text,
-                                               static_cast<DWORD>(std::strlen(text) + 1)));
+  // Makes the folders in turn, copies the test module (its script writes
+  // below the key named by "%Test%") into the last, and makes the copy the
+  // current module.
+  HMODULE UseModuleCopy(const std::vector<std::wstring>& folders) {
+    wchar_t self[MAX_PATH];
+    std::wstring source(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+    source.replace(source.find_last_of(L'\\') + 1, std::wstring::npos, L"registry_script_module.dll");
+    for (const std::wstring& folder : folders) ::CreateDirectoryW(folder.c_str(), nullptr);
+    made_.insert(made_.end(), folders.begin(), folders.end());
+    made_.push_back(folders.back() + L"\\registry_script_module.dll");
+    const HMODULE copy = ::CopyFileW(source.c_str(), made_.back().c_str(), FALSE) ? ::LoadLibraryW(made_.back().c_str())
+                                                                                : nullptr;
+    if (copy != nullptr) loaded_.push_back(copy);
+    StopModule();
+    StartModule(emptyTable_, copy);
+    return copy;
   }
 
   ClassTableEntry emptyTable_[1] = {};
   std::string name_;
+  std::vector<std::wstring> made_;  // files and folders, removed last first
+  std::vector<HMODULE> loaded_;
 };
 
-
-TEST_F(RegistryScript, EmptyScriptSucceedsAndBlanksAloneFail) {
-  EXPECT_EQ(S_OK, RunRegistryScriptText("", TRUE, nullptr));
-  EXPECT_EQ(S_OK, RunRegistryScriptText("", FALSE, nullptr));
-  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText(" \t\r\n", TRUE, nullptr));
-  // Form feed is no blank: it is a token, and no root name.
-  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText("\f", TRUE, nullptr));
+// Well-formed items, each registered into the empty key and unregistered:
+// exactly what they name is written, and all of it is removed again.
+TEST_F(RegistryScript, ItemsWriteExactlyWhatTheyNameAndUnregistrationRemovesIt) {
+  const std::wstring name31(31, L'N');  // the longest substitution name
+  const SubstitutionPair pairs[] = {
+      {L"Module", L"C:\\Orvex\\ORVEXI~1.DLL"}, {L"Other", L"x y"}, {name31.c_str(), L"31"}, {nullptr, nullptr}};
+  const std::string quoted(4094, 'q'), bare(4095, 'u'), valueName(259, 'v');  // the longest of each
+  const std::pair<std::string, Tree> cases[] = {
+      {"", {}},
+      {Block("A", "hkcu") + Block("B", "HkEy_CuRrEnT_uSeR"), {"A", "B"}},
+      {Block("A = s '%MODULE%|%Module%|%module%|100%%' B = s '%OTHER%|%" + std::string(31, 'n') + "%'"),
+       {"A", "A=s:C:\\Orvex\\ORVEXI~1.DLL|C:\\Orvex\\ORVEXI~1.DLL|C:\\Orvex\\ORVEXI~1.DLL|100%", "B", "B=s:x y|31"}},
+      {Block("A = s 'It''s' B = s '' 'C { = } D' = s ''''"),
+       {"A", "A=s:It's", "B", "B=s:", "C { = } D", "C { = } D=s:'"}},
+      {Block("A = s '" + quoted + "' C = s " + bare + " val " + valueName + " = s x"),
+       {"A", "A=s:" + quoted, "C", "C=s:" + bare, "@" + valueName + "=s:x"}},
+      {Block("val N = d 4096 val H = b 0aFF val Z = B zz val E = b '' val T = S text"),
+       {"@N=d:4096", "@H=b:0aff", "@Z=b:00", "@E=b:", "@T=s:text"}},
+      // Values and blocks on keys at any depth, as the control's own script has them.
+      {Block("ForceRemove F = s 'f' { val V = d 1 'G' = s g { H } }"),
+       {"F", "F=s:f", "F@V=d:1", "F\\G", "F\\G=s:g", "F\\G\\H"}},
+      // Line breaks and tabs are blanks; a form feed is part of a name.
+      {Block("Key = s 'v'\r\n\t{\r\n\t\tSub\r\n\t}\r\n\t{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}\r\n\tA\fB"),
+       {"Key", "Key=s:v", "Key\\Sub", "{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}", "A\fB"}},
+  };
+  for (const auto& [script, tree] : cases) {
+    SCOPED_TRACE(Named(script));
+    Reset({});
+    EXPECT_EQ(S_OK, RunRegistryScriptText(script.c_str(), TRUE, pairs));
+    ExpectTree(tree);
+    EXPECT_EQ(S_OK, RunRegistryScriptText(script.c_str(), FALSE, pairs));
+    ExpectTree({});
+  }
 }
 
-TEST_F(RegistryScript, SubstitutesBoundNamesInAnyCase) {
-  const SubstitutionPair pairs[] = {{L"Module", L"C:\\Orvex\\ORVEXI~1.DLL"}, {L"Other", L"x y"}, {nullptr, nullptr}};
-  ASSERT_EQ(S_OK, Run("A = s '%MODULE%|%Module%|%module%|100%%' B = s '%OTHER%'", TRUE, pairs));
-  EXPECT_EQ("s:C:\\Orvex\\ORVEXI~1.DLL|C:\\Orvex\\ORVEXI~1.DLL|C:\\Orvex\\ORVEXI~1.DLL|100%", Value("A"));
-  EXPECT_EQ("s:x y", Value("B"));
-}
-
-TEST_F(RegistryScript, UnboundOrUnclosedNamesFailBeforeAnythingIsWritten) {
-  const SubstitutionPair pairs[] = {{L"Module", L"m"}, {nullptr, nullptr}};
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("A = s '%" + std::string(31, 'N') + "%'", TRUE, pairs));
-  EXPECT_EQ(E_FAIL, Run("A = s '%" + std::string(32, 'N') + "%'", TRUE, pairs));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("A = s '%Module'", TRUE, pairs));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("A = s '%Module%'", TRUE, nullptr));
-  EXPECT_FALSE(Exists("A"));
-}
-
-TEST_F(RegistryScript, QuotedTokensHoldBlanksBracesAndDoubledApostrophes) {
-  ASSERT_EQ(S_OK, Run("A = s 'It''s' B = s '' 'C { = } D' = s ''''", TRUE));
-  EXPECT_EQ("s:It's", Value("A"));
-  EXPECT_EQ("s:", Value("B"));
-  EXPECT_EQ("s:'", Value("C { = } D"));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("E = s 'never closed", TRUE));
-}
-
-TEST_F(RegistryScript, TokensAndValueNamesAreBounded) {
-  ASSERT_EQ(S_OK, Run("A = s '" + std::string(4094, 'q') + "'", TRUE));
-  EXPECT_EQ("s:" + std::string(4094, 'q'), Value("A"));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("B = s '" + std::string(4095, 'q') + "'", TRUE));
-  ASSERT_EQ(S_OK, Run("C = s " + std::string(4095, 'u'), TRUE));
-  EXPECT_EQ("s:" + std::string(4095, 'u'), Value("C"));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("D = s " + std::string(4096, 'u'), TRUE));
-  const std::string name259(259, 'v');
-  ASSERT_EQ(S_OK, Run("val " + name259 + " = s x", TRUE));
-  EXPECT_EQ("s:x", Value("", name259.c_str()));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("val " + name259 + "w = s x", TRUE));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("val " + name259 + "w = s x", FALSE));
-}
-
-TEST_F(RegistryScript, RootNamesInAnyCase) {
-  EXPECT_EQ(S_OK, RunRegistryScriptText(Block("A", "hkcu").c_str(), TRUE, nullptr));
-  EXPECT_EQ(S_OK, RunRegistryScriptText(Block("B", "HkEy_CuRrEnT_uSeR").c_str(), TRUE, nullptr));
-  EXPECT_TRUE(Exists("A"));
-  EXPECT_TRUE(Exists("B"));
-  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText(Block("C", "HKEY_CURRENT").c_str(), TRUE, nullptr));
-  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText("HKCU Software { }", TRUE, nullptr));
-  EXPECT_FALSE(Exists("C"));
-}
-
-TEST_F(RegistryScript, ValueTypes) {
-  ASSERT_EQ(S_OK, Run("val N = d 4096 val H = b 0aFF val Z = B zz val E = b '' val T = S text", TRUE));
-  EXPECT_EQ("d:4096", Value("", "N"));
-  EXPECT_EQ("b:0aff", Value("", "H"));
-  EXPECT_EQ("b:00", Value("", "Z"));
-  EXPECT_EQ("b:", Value("", "E"));
-  EXPECT_EQ("s:text", Value("", "T"));
-  EXPECT_EQ(E_FAIL, Run("val Odd = b abc", TRUE));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("val Typed = x 1", TRUE));
-  // A number that does not convert is refused, not stored as some number.
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("val Word = d four", TRUE));
-  EXPECT_EQ("<missing>", Value("", "Odd"));
-  EXPECT_EQ("<missing>", Value("", "Typed"));
-  EXPECT_EQ("<missing>", Value("", "Word"));
-}
-
-TEST_F(RegistryScript, KeyItemsNameOneLevel) {
-  ASSERT_EQ(S_OK, Run("Key = s 'v'\r\n\t{\r\n\t\tSub\r\n\t}\r\n\t{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}\r\n\tA\fB", TRUE));
-  EXPECT_EQ("s:v", Value("Key"));
-  EXPECT_TRUE(Exists("Key\\Sub"));
-  EXPECT_TRUE(Exists("{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}"));
-  EXPECT_TRUE(Exists("A\fB"));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("'A\\B'", TRUE));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("ForceRemove 'Key\\Sub'", TRUE));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("Delete 'Key\\Sub'", FALSE));
-  // The empty name would be the parent itself, with everything below it.
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("ForceRemove ''", TRUE));
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("''", FALSE));
-  EXPECT_FALSE(Exists("A"));
-  EXPECT_TRUE(Exists("Key\\Sub"));
-}
-
-TEST_F(RegistryScript, ForceRemoveAndDeleteSpareProtectedKeys) {
-  CreateKey("Force\\Old");
-  CreateKey("Gone\\Child");
-  CreateKey("CLSID\\Keep");
-  CreateKey("TypeLib\\Keep");
-  ASSERT_EQ(S_OK, Run("ForceRemove Force { New } Delete Gone = s 'x' ForceRemove clsid { Added } Delete TYPELIB",
-                      TRUE));
-  EXPECT_FALSE(Exists("Force\\Old"));
-  EXPECT_TRUE(Exists("Force\\New"));
-  EXPECT_FALSE(Exists("Gone"));
-  EXPECT_TRUE(Exists("CLSID\\Keep"));
-  EXPECT_TRUE(Exists("CLSID\\Added"));
-  EXPECT_TRUE(Exists("TypeLib\\Keep"));
-}
-
-TEST_F(RegistryScript, FailingRootBlockIsRolledBack) {
-  CreateKey("Existing");
-  const std::string uncreatable(300, 'k');  // longer than any key name
-  const std::string script = Block("First") + Block("Existing Second = s 'x' { Third } " + uncreatable) +
-                             Block("Later");
-  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText(script.c_str(), TRUE, nullptr));
-  EXPECT_TRUE(Exists("First"));
-  EXPECT_FALSE(Exists("Existing"));
-  EXPECT_FALSE(Exists("Second"));
-  EXPECT_FALSE(Exists("Later"));
-}
-
-TEST_F(RegistryScript, ControlScriptRegistersAndUnregisters) {
-  const SubstitutionPair pairs[] = {{L"Module", L"C:\\Orvex''s\\ORVEXI~1.DLL"}, {nullptr, nullptr}};
-  const std::string classKey = kClassKey;
-  CreateKey("CLSID\\{Other}");
-  ASSERT_EQ(S_OK, Run(kControlItems, TRUE, pairs));
-  EXPECT_EQ("s:OrvexInstallerCtl Class", Value("OrvexInstaller.OrvexInstallerCtl.1"));
-  EXPECT_EQ("s:{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}", Value("OrvexInstaller.OrvexInstallerCtl.1\\CLSID"));
-  EXPECT_EQ("s:OrvexInstaller.OrvexInstallerCtl.1", Value("OrvexInstaller.OrvexInstallerCtl\\CurVer"));
-  EXPECT_EQ("s:OrvexInstallerCtl Class", Value(classKey));
-  EXPECT_EQ("s:C:\\Orvex's\\ORVEXI~1.DLL", Value(classKey + "\\InprocServer32"));
-  EXPECT_EQ("s:Apartment", Value(classKey + "\\InprocServer32", "ThreadingModel"));
-  EXPECT_EQ("s:C:\\Orvex's\\ORVEXI~1.DLL, 101", Value(classKey + "\\ToolboxBitmap32"));
-  EXPECT_EQ("s:0", Value(classKey + "\\MiscStatus"));
-  EXPECT_EQ("s:132497", Value(classKey + "\\MiscStatus\\1"));
-  EXPECT_TRUE(Exists(classKey + "\\Programmable"));
-  EXPECT_TRUE(Exists(classKey + "\\Control"));
-  EXPECT_EQ(9u, SubkeyCount(classKey));
-
-  // Another party's subkey keeps the class key; all the script names goes.
-  CreateKey(classKey + "\\Foreign");
-  ASSERT_EQ(S_OK, Run(kControlItems, FALSE, pairs));
-  EXPECT_FALSE(Exists("OrvexInstaller.OrvexInstallerCtl.1"));
-  EXPECT_FALSE(Exists("OrvexInstaller.OrvexInstallerCtl"));
-  EXPECT_EQ(1u, SubkeyCount(classKey));
-  EXPECT_TRUE(Exists(classKey + "\\Foreign"));
-  EXPECT_TRUE(Exists("CLSID\\{Other}"));
-
-  // Registering again replaces the class key's whole subtree.
-  ASSERT_EQ(S_OK, Run(kControlItems, TRUE, pairs));
-  EXPECT_FALSE(Exists(classKey + "\\Foreign"));
-}
-
-TEST_F(RegistryScript, MissingKeysAreReadWithoutTouchingTheRegistry) {
-  const SubstitutionPair pairs[] = {{L"Module", L"m"}, {nullptr, nullptr}};
-  SetValue("", "V", "kept");
-  CreateKey("Present");
-  EXPECT_EQ(S_OK, Run("Missing = s 'x' { Present val V = s 'z' Deeper { Present } }", FALSE));
-  EXPECT_EQ(S_OK, Run(kControlItems, FALSE, pairs));
-  EXPECT_EQ("s:kept", Value("", "V"));
-  EXPECT_TRUE(Exists("Present"));
-  // What is read is still checked.
-  EXPECT_EQ(DISP_E_EXCEPTION, Run("Missing { 'A\\B' }", FALSE));
-}
-
-TEST_F(RegistryScript, NestingDeeperThanAnyRegistryIsRefused) {
+// Malformed scripts are refused; none of these writes or deletes anything.
+TEST_F(RegistryScript, MalformedScriptsAreRefusedWithoutTouchingAnything) {
+  const std::string open = Block("").substr(0, Block("").find("\r\n\r\n"));  // ends inside the test's key
   std::string deep;
   for (int level = 0; level < 100000; ++level) deep += "A { ";
   for (int level = 0; level < 100000; ++level) deep += "} ";
-  EXPECT_EQ(DISP_E_EXCEPTION, Run(deep, FALSE));  // the keys are missing: read only
-  EXPECT_EQ(DISP_E_EXCEPTION, Run(deep, TRUE));
+  struct Case {
+    std::string script;
+    BOOL registerFlag = TRUE;
+    HRESULT expected = DISP_E_EXCEPTION;
+  };
+  const Case cases[] = {
+      {" \t\r\n"}, {"\f"},  // a form feed is no blank, and no root name
+      {"HKCU Software { }"}, {Block("A", "HKEY_CURRENT")}, {open + " val V = s"},
+      // Substitution names: bound (none is), at most 31 bytes, closed.
+      {Block("A = s '%Module%'")}, {Block("A = s '%" + std::string(32, 'N') + "%'"), TRUE, E_FAIL},
+      {Block("A = s '%Module'")},
+      // Token errors, on values: nothing is written before a value is whole.
+      {Block("val V = s 'never closed")}, {Block("val V = s '" + std::string(4095, 'q') + "'")},
+      {Block("val V = s " + std::string(4096, 'u'))}, {Block("val " + std::string(260, 'v') + " = s x")},
+      {Block("val " + std::string(260, 'v') + " = s x"), FALSE}, {Block("val V s x")},
+      {Block("val Odd = b abc"), TRUE, E_FAIL}, {Block("val Typed = x 1")},
+      {Block("val Word = d four")},  // not stored as some number
+      // A key name names one level; the empty one would be the parent itself.
+      {Block("'A\\B'")}, {Block("ForceRemove 'Keep\\Sub'")}, {Block("Delete 'Keep\\Sub'"), FALSE},
+      {Block("ForceRemove ''")}, {Block("''"), FALSE},
+      {Block("Missing { 'A\\B' }"), FALSE},  // what is only read is still checked
+      {Block(deep), FALSE},  // deeper than any registry: refused before the stack runs out
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(Named(each.script));
+    Reset({"Keep\\Sub"});
+    EXPECT_EQ(each.expected, RunRegistryScriptText(each.script.c_str(), each.registerFlag, nullptr));
+    ExpectTree({"Keep", "Keep\\Sub"});
+  }
+  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText(Block(deep).c_str(), TRUE, nullptr));  // registered, too
 }
 
-TEST_F(RegistryScript, UnregistrationRemovesNamedValuesOfKeptKeys) {
-  ASSERT_EQ(S_OK, Run("NoRemove Kept { val V = s 'x' Sub }", TRUE));
-  ASSERT_EQ("s:x", Value("Kept", "V"));
-  ASSERT_EQ(S_OK, Run("NoRemove Kept { val V = s 'x' Sub }", FALSE));
-  EXPECT_TRUE(Exists("Kept"));
-  EXPECT_FALSE(Exists("Kept\\Sub"));
-  EXPECT_EQ("<missing>", Value("Kept", "V"));
+// Against keys that are there already: ForceRemove and Delete take a key's
+// subtree, never CLSID's or TypeLib's; unregistration removes what the script
+// names, but no NoRemove key, no key that still has others' subkeys, and
+// nothing named inside a missing key; a failing root block is undone and
+// ends the script.
+TEST_F(RegistryScript, RemovalAndRollbackOfExistingKeys) {
+  const std::string uncreatable(300, 'k');  // longer than any key name
+  const struct {
+    Tree before;
+    std::string script;
+    BOOL registerFlag;
+    HRESULT expected;
+    Tree after;
+  } cases[] = {
+      {{"Force\\Old", "Gone\\Child", "CLSID\\Keep", "TypeLib\\Keep"},
+       Block("ForceRemove Force { New } Delete Gone = s 'x' ForceRemove clsid { Added } Delete TYPELIB"), TRUE, S_OK,
+       {"CLSID", "CLSID\\Added", "CLSID\\Keep", "Force", "Force\\New", "TypeLib", "TypeLib\\Keep"}},
+      {{"Existing"}, Block("First") + Block("Existing Second = s 'x' { Third } " + uncreatable) + Block("Later"),
+       TRUE, DISP_E_EXCEPTION, {"First"}},
+      {{"Kept\\Sub", "Kept@V=s:x", "Kept@Theirs=s:y"}, Block("NoRemove Kept { val V = s 'x' Sub }"), FALSE, S_OK,
+       {"Kept", "Kept@Theirs=s:y"}},
+      {{"Ours\\Sub", "Ours\\Foreign"}, Block("Ours { Sub }"), FALSE, S_OK, {"Ours", "Ours\\Foreign"}},
+      {{"@V=s:kept", "Present"}, Block("Missing = s 'x' { Present val V = s 'z' Deeper { Present } }"), FALSE, S_OK,
+       {"@V=s:kept", "Present"}},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(Named(each.script));
+    Reset(each.before);
+    EXPECT_EQ(each.expected, RunRegistryScriptText(each.script.c_str(), each.registerFlag, nullptr));
+    ExpectTree(each.after);
+  }
 }
-
-// The script of a module file, loaded from a copy of the test module (its
-// script writes below the key named by "%Test%").
-class RegistryScriptModule {
- public:
-  explicit RegistryScriptModule(const std::wstring& folder) : copy_(folder + L"\\registry_script_module.dll") {
-    wchar_t self[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring source(self, length);
-    source.resize(source.find_last_of(L'\\') + 1);
-    source += L"registry_script_module.dll";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    if (::CopyFileW(source.c_str(), copy_.c_str(), FALSE)) module_ = ::LoadLibraryW(copy_.c_str());
-  }
-  ~RegistryScriptModule() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-    ::DeleteFileW(copy_.c_str());
-    ::RemoveDirectoryW(copy_.substr(0, copy_.find_last_of(L'\\')).c_str());
-  }
-  HMODULE module() const { return module_; }
-
- private:
-  std::wstring copy_;
-  HMODULE module_ = nullptr;
-};
 
 std::wstring TempFolder(const wchar_t* name) {
   wchar_t temp[MAX_PATH];
-  const DWORD length = ::GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp, length) + name;
+  return std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + name;
 }
 
-TEST_F(RegistryScript, ModuleScriptFromAFolderWithAnApostrophe) {
-  RegistryScriptModule file(TempFolder(L"Orvex's"));
-  ASSERT_NE(nullptr, file.module());
-  StopModule();
-  StartModule(emptyTable_, file.module());
-  char longPath[MAX_PATH];
-  char shortPath[MAX_PATH];
-  ::GetModuleFileNameA(file.module(), longPath, MAX_PATH);
-  ASSERT_NE(0u, ::GetShortPathNameA(longPath, shortPath, MAX_PATH));
-  ASSERT_NE(nullptr, std::strchr(shortPath, '\''));
-
+// The module's own script binds "Module" to its short path, apostrophes and
+// all; a path that does not fit is refused, never cut.
+TEST_F(RegistryScript, ModuleScriptRunsFromTheModulesShortPath) {
   const std::wstring test(name_.begin(), name_.end());
   const SubstitutionPair pairs[] = {{L"Test", test.c_str()}, {L"Extra", L"more"}, {nullptr, nullptr}};
+  const HMODULE module = UseModuleCopy({TempFolder(L"Orvex's")});
+  ASSERT_NE(nullptr, module);
+  char longPath[MAX_PATH];
+  char shortPath[MAX_PATH];
+  ::GetModuleFileNameA(module, longPath, MAX_PATH);
+  ASSERT_NE(0u, ::GetShortPathNameA(longPath, shortPath, MAX_PATH));
+  ASSERT_NE(nullptr, std::strchr(shortPath, '\''));
+  const std::string path = shortPath;
   ASSERT_EQ(S_OK, ApplyRegistryScript(102, TRUE, pairs));
-  EXPECT_EQ("s:" + std::string(shortPath), Value("Module"));
-  EXPECT_EQ("s:" + std::string(shortPath) + ", 101", Value("Module\\Icon"));
-  EXPECT_EQ("s:more", Value("Module", "Extra"));
+  ExpectTree({"Module", "Module=s:" + path, "Module@Extra=s:more", "Module\\Icon", "Module\\Icon=s:" + path + ", 101"});
   EXPECT_EQ(S_OK, ApplyRegistryScript(102, FALSE, pairs));
-  EXPECT_FALSE(Exists("Module"));
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND), ApplyRegistryScript(103, TRUE, pairs));
-  EXPECT_FALSE(Exists("Module"));
-}
+  ExpectTree({});
 
-TEST_F(RegistryScript, ModulePathLongerThanItsBufferIsRefused) {
-  const std::wstring folder = L"\\\\?\\" + TempFolder(L"OrvexLong") + L"\\" + std::wstring(120, L'p');
-  ::CreateDirectoryW(folder.substr(0, folder.find_last_of(L'\\')).c_str(), nullptr);
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  {
-    RegistryScriptModule file(folder + L"\\" + std::wstring(120, L'q'));
-    ASSERT_NE(nullptr, file.module());
-    StopModule();
-    StartModule(emptyTable_, file.module());
-    const std::wstring test(name_.begin(), name_.end());
-    const SubstitutionPair pairs[] = {{L"Test", test.c_str()}, {L"Extra", L"more"}, {nullptr, nullptr}};
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), ApplyRegistryScript(102, TRUE, pairs));
-    EXPECT_FALSE(Exists("Module"));
-  }
-  ::RemoveDirectoryW(folder.c_str());
-  ::RemoveDirectoryW(folder.substr(0, folder.find_last_of(L'\\')).c_str());
+  const std::wstring root = L"\\\\?\\" + TempFolder(L"OrvexLong"), middle = root + L"\\" + std::wstring(120, L'p');
+  ASSERT_NE(nullptr, UseModuleCopy({root, middle, middle + L"\\" + std::wstring(120, L'q')}));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), ApplyRegistryScript(102, TRUE, pairs));
+  ExpectTree({});
 }
 
 }  // namespace
