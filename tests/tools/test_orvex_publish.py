@@ -1,15 +1,12 @@
 #!/usr/bin/env python3
-"""Checks of the maker's publishing tool: what it refuses, the header patch,
-the version it reads from hand-made and built programs, the publisher's
-signature it requires, and the files it leaves on the server.
+"""Checks of the maker's publishing tool: the files it writes, what it
+refuses, the header patch, the version it reads and the signer it requires.
 
-The signature checks sign small programs with test certificates made in a
-temporary folder; they need osslsigncode and openssl (tools/install-deps.sh).
+The Signed checks need osslsigncode and openssl (tools/install-deps.sh).
+CTest names built programs through ORVEX_SAMPLE_SETUP (version 10.24.0.0)
+and ORVEX_VIEWER_DOUBLE (10.23.0.5, header "MZ", 0x90).
 
 Run with: python3 tests/tools/test_orvex_publish.py
-CTest also names built programs to read through the environment:
-ORVEX_SAMPLE_SETUP (the sample setup package, version 10.24.0.0) and
-ORVEX_VIEWER_DOUBLE (a viewer double of version 10.23.0.5, header "MZ", 0x90).
 """
 import contextlib
 import io
@@ -36,18 +33,16 @@ PUBLISHER = "Orvex Test Publisher"
 CODE = b"\x31\xc0\xc3".ljust(64, b"\xcc")   # xor eax, eax; ret
 
 
-def version_blob(version, key="VS_VERSION_INFO"):
+def version_blob(version):
     a, b, c, d = version
     fixed = struct.pack("<4I9I", 0xFEEF04BD, 0x10000, (a << 16) | b, (c << 16) | d, *([0] * 9))
-    return struct.pack("<HHH", 92, 52, 0) + (key + "\0").encode("utf-16-le") + b"\0\0" + fixed
+    return struct.pack("<HHH", 92, 52, 0) + "VS_VERSION_INFO\0".encode("utf-16-le") + b"\0\0" + fixed
 
 
 def make_pe(version=(1, 2, 3, 4), plus=False, head=SIGNATURE, names=None, signed=False, code=None):
-    """A small PE file with one .rsrc section holding version resources and,
-    when code is given, a .text section after it.
-
-    names lists (resource id, version) pairs; by default one resource, id 1.
-    Returns the bytes and the file offsets of its parts."""
+    """A small PE file: a .rsrc section with version resources ((id, version)
+    pairs in names; by default id 1) and, given code, a .text section.
+    Gives the bytes and the file offsets of its parts."""
     names = names if names is not None else [(1, version)]
     n = len(names)
     rva = 0x1000
@@ -99,11 +94,9 @@ def patched(data, offset, fmt, *values):
 class PublishTest(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="orvex-publish-")
+        self.addCleanup(shutil.rmtree, self.work)
         self.root = os.path.join(self.work, "root")
         os.mkdir(self.root)
-
-    def tearDown(self):
-        shutil.rmtree(self.work)
 
     def package(self, data, name="setup.exe"):
         path = os.path.join(self.work, name)
@@ -111,32 +104,41 @@ class PublishTest(unittest.TestCase):
             f.write(data)
         return path
 
-    def run_tool(self, package, *extra, product="Quillon", interval="7", description="New pages",
-                 publisher=""):
-        """Runs the tool in this process: (exit code, standard output bytes, standard error).
-        By default without the signature check, which the Signed tests make."""
+    def arguments(self, package, *extra, product="Quillon", interval="7", description="New pages",
+                  publisher=""):
+        """Without the signature check unless a publisher is given."""
         args = [package, "--product", product, "--interval", interval, "--root", self.root,
                 "--publisher=" + publisher]
-        if description is not None:
-            args += ["--description", description]
+        return args + (["--description", description] if description is not None else []) + list(extra)
+
+    def run_tool(self, package, *extra, **options):
+        """Runs the tool in this process: (exit code, standard output bytes, standard error)."""
         out, err = io.BytesIO(), io.StringIO()
         text = io.TextIOWrapper(out, write_through=True)
         with contextlib.redirect_stdout(text), contextlib.redirect_stderr(err):
-            code = publish.main(args + list(extra))
+            code = publish.main(self.arguments(package, *extra, **options))
         return code, out.getvalue(), err.getvalue()
 
-    def published(self):
-        found = []
-        for folder, _, files in os.walk(os.fsencode(self.root)):
-            found += [os.path.relpath(os.path.join(folder, f), os.fsencode(self.root)) for f in files]
-        return sorted(found)
+    def publication(self, package, *extra, **options):
+        return publish.Publication(publish.parse_arguments(self.arguments(package, *extra, **options)))
 
-    def assertRefused(self, package, words, *extra, **kwargs):
-        code, _, err = self.run_tool(package, *extra, **kwargs)
+    def assertPublishes(self, package, *extra, **options):
+        code, out, err = self.run_tool(package, *extra, **options)
+        self.assertEqual(code, 0, err)
+        return out, err
+
+    def assertRefused(self, package, words, *extra, **options):
+        before = self.published()
+        code, _, err = self.run_tool(package, *extra, **options)
         self.assertEqual(code, 1, err)
         self.assertIn("refused", err)
         self.assertIn(words, err)
-        self.assertEqual(self.published(), [], "a refusal writes nothing")
+        self.assertEqual(self.published(), before, "a refusal writes nothing")
+
+    def published(self):
+        root = os.fsencode(self.root)
+        return sorted(os.path.relpath(os.path.join(folder, f), root)
+                      for folder, _, files in os.walk(root) for f in files)
 
     def read(self, *parts):
         with open(os.path.join(os.fsencode(self.root), *parts), "rb") as f:
@@ -146,14 +148,14 @@ class PublishTest(unittest.TestCase):
 class Layout(PublishTest):
     def test_publishes_record_and_package_under_the_lowercase_name(self):
         data, _ = make_pe((2, 0, 1, 15))
-        umask = os.umask(0o022)
-        self.addCleanup(os.umask, umask)
-        code, out, err = self.run_tool(self.package(data), product="QuillOn Viewer",
-                                       description="Faster pages\nand caf\u00e9 fonts\r\n\n")
-        self.assertEqual(code, 0, err)
+        self.addCleanup(os.umask, os.umask(0o022))
+        options = {"product": "QuillOn Viewer", "description": "Faster pages\nand caf\u00e9 fonts\r\n\n"}
+        record = b"7|2.0.1.15|0.0.0.0|%d|QuillOn Viewer|Faster pages\r\nand caf\xe9 fonts|0.0.0.0|" % len(data)
+        self.assertIn(record, self.assertPublishes(self.package(data), "--dry-run", **options)[0])
+        self.assertEqual(self.published(), [], "a dry run writes nothing")
+        out, _ = self.assertPublishes(self.package(data), **options)
         self.assertEqual(self.published(), [b"quillon viewer/download/quillon viewer_2-0-1-15.exe",
                                             b"quillon viewer/info.txt"])
-        record = b"7|2.0.1.15|0.0.0.0|%d|QuillOn Viewer|Faster pages\r\nand caf\xe9 fonts|0.0.0.0|" % len(data)
         self.assertEqual(self.read(b"quillon viewer", b"info.txt"), record)
         self.assertEqual(self.read(b"quillon viewer", b"download", b"quillon viewer_2-0-1-15.exe"), data)
         self.assertIn(record, out)
@@ -161,105 +163,87 @@ class Layout(PublishTest):
             mode = os.stat(os.path.join(os.fsencode(self.root), name)).st_mode
             self.assertTrue(mode & 0o004, "the web server must be able to read %r" % name)
 
-    def test_dry_run_prints_the_record_and_writes_nothing(self):
-        data, _ = make_pe()
-        code, out, _ = self.run_tool(self.package(data), "--dry-run", interval="0")
-        self.assertEqual(code, 0)
-        self.assertIn(b"0|1.2.3.4|0.0.0.0|%d|Quillon|New pages|0.0.0.0|" % len(data), out)
-        self.assertEqual(self.published(), [])
-
     def test_republishing_replaces_both_files_and_leaves_no_temporary_file(self):
-        first, _ = make_pe((1, 0, 0, 0))
-        second, _ = make_pe((1, 0, 0, 0), names=[(1, (1, 0, 0, 0)), (2, (3, 3, 3, 3))])
-        self.assertEqual(self.run_tool(self.package(first), description="one")[0], 0)
-        self.assertEqual(self.run_tool(self.package(second), description="two")[0], 0)
+        second, _ = make_pe(names=[(1, (1, 0, 0, 0)), (2, (3, 3, 3, 3))])   # same version, other bytes
+        self.assertPublishes(self.package(make_pe((1, 0, 0, 0))[0]), description="one")
+        self.assertPublishes(self.package(second), description="two")
         self.assertEqual(self.published(), [b"quillon/download/quillon_1-0-0-0.exe", b"quillon/info.txt"])
         self.assertEqual(self.read(b"quillon", b"download", b"quillon_1-0-0-0.exe"), second)
         self.assertTrue(self.read(b"quillon", b"info.txt").endswith(b"|two|0.0.0.0|"))
 
     def test_a_package_that_changes_while_copied_leaves_the_old_publication(self):
-        data, _ = make_pe()
-        path = self.package(data)
-        self.assertEqual(self.run_tool(path)[0], 0)
-        before = self.published(), self.read(b"quillon", b"info.txt")
-        options = publish.parse_arguments([path, "--product", "Quillon", "--interval", "9",
-                                           "--description", "x", "--root", self.root, "--publisher="])
-        publication = publish.Publication(options)
+        path = self.package(make_pe()[0])
+        self.assertPublishes(path)
+        before = {name: self.read(name) for name in self.published()}
+        publication = self.publication(path, interval="9")
         with open(path, "ab") as f:
             f.write(b"grown")
         with self.assertRaisesRegex(publish.Refusal, "changed while it was being copied"):
             publication.write()
-        self.assertEqual((self.published(), self.read(b"quillon", b"info.txt")), before)
+        self.assertEqual({name: self.read(name) for name in self.published()}, before)
 
     def test_write_failures_are_reported_without_a_traceback(self):
-        data, _ = make_pe()
+        path = self.package(make_pe()[0])
         in_the_way = os.path.join(os.fsencode(self.root), b"caf\xe9")   # the folder's name in cp1252
-        with open(in_the_way, "w"):
-            pass  # a file where the product folder goes
-        code, _, err = self.run_tool(self.package(data), product="Caf\u00e9")
+        open(in_the_way, "w").close()
+        code, _, err = self.run_tool(path, product="Caf\u00e9")
         self.assertEqual(code, 1)
         self.assertIn("orvex_publish: error:", err)
         self.assertIn("caf\\xe9", err)
         os.remove(in_the_way)
         os.rmdir(self.root)
-        code, _, err = self.run_tool(self.package(data))
+        code, _, err = self.run_tool(path)
         self.assertEqual((code, "not a folder" in err), (1, True), err)
 
 
 class Refusals(PublishTest):
-    def test_descriptions_the_record_cannot_carry(self):
-        path = self.package(make_pe()[0])
-        self.assertRefused(path, "'|'", description="before|after")
-        # In code page 932 the second byte of this character is the bar's byte.
-        self.assertRefused(path, "byte of '|'", "--codepage", "cp932", description="\u30dd")
-        self.assertRefused(path, "code page cp1251", "--codepage", "cp1251", description="caf\u00e9")
-        self.assertRefused(path, "zero byte", description="a\0b")
-        self.assertRefused(path, "not UTF-8", "--description-file", self.package(b"caf\xe9", "d.txt"),
-                           description=None)
-        room = publish.RECORD_LIMIT - len(publish.build_record(7, (1, 2, 3, 4), len(make_pe()[0]),
-                                                               b"Quillon", b""))
-        self.assertRefused(path, "at most %d bytes" % room, description="d" * (room + 1))
-        self.assertEqual(self.run_tool(path, description="d" * room)[0], 0)
+    def test_input_the_installer_could_not_read_back(self):
+        data = make_pe()[0]
+        path = self.package(data)
+        room = publish.RECORD_LIMIT - len(b"7|1.2.3.4|0.0.0.0|%d|Quillon||0.0.0.0|" % len(data))
+        cases = [
+            ({"description": "before|after"}, (), "'|'"),
+            # In code page 932 the second byte of this character is the bar's byte.
+            ({"description": "\u30dd"}, ("--codepage", "cp932"), "byte of '|'"),
+            ({"description": "caf\u00e9"}, ("--codepage", "cp1251"), "code page cp1251"),
+            ({"description": "a\0b"}, (), "zero byte"),
+            ({"description": None}, ("--description-file", self.package(b"caf\xe9", "d.txt")), "not UTF-8"),
+            ({"description": "d" * (room + 1)}, (), "at most %d bytes" % room),
+            # The rule holds for the bytes: this character's second byte is '\' in code page 932.
+            ({"product": "\u8868"}, ("--codepage", "cp932"), "product name"),
+        ]
+        cases += [({"product": name}, (), "product name") for name in
+                  ["", ".", "..", "a/b", "a\\b", "a:b", "a*b", "a?b", 'a"b', "a<b", "a>b", "a|b",
+                   "a\tb", "a#b", "a%41", "n" * 50]]
+        # Beyond 7607528 days the installer's next-check time overflows before the end of 9999.
+        cases += [({"interval": interval}, (), "interval") for interval in
+                  ["-1", "1.5", " 7", "7 ", "", "\u0667", "4294967296", "9" * 5000, "7607529"]]
+        cases += [({}, ("--version", version), words) for version, words in
+                  [("1.65536.0.0", "over 65535"), ("1.2.3." + "9" * 5000, "over 65535"),
+                   ("1.2.3", "four numbers"), ("1.2.3.4.5", "four numbers"), ("1.-2.3.4", "four numbers"),
+                   ("0.0.0.0", "no record"), ("32768.0.0.0", "first component")]]
+        for options, extra, words in cases:
+            with self.subTest(options=options, extra=extra):
+                self.assertRefused(path, words, *extra, **options)
+        for options, extra in [({"product": "n" * 49}, ()), ({"product": "..."}, ()),
+                               ({"product": "caf\u00e9"}, ()), ({"interval": "0"}, ()), ({"interval": "7607528"}, ()),
+                               ({}, ("--version", "00001.065535.0.0"))]:
+            with self.subTest(accepted=options or extra):
+                self.assertPublishes(path, "--dry-run", *extra, **options)
+        self.assertPublishes(path, description="d" * room)
         self.assertEqual(len(self.read(b"quillon", b"info.txt")), publish.RECORD_LIMIT)
 
-    def test_product_names_the_control_refuses(self):
+    def test_versions_from_the_package_or_the_command_line(self):
         path = self.package(make_pe()[0])
-        for name in ["", ".", "..", "a/b", "a\\b", "a:b", "a*b", "a?b", 'a"b', "a<b", "a>b", "a|b",
-                     "a\tb", "a#b", "a%41", "n" * 50]:
-            with self.subTest(name=name):
-                code, _, err = self.run_tool(path, "--dry-run", product=name)
-                self.assertEqual(code, 1, err)
-                self.assertIn("product name", err)
-        # The rule holds for the bytes: this character's second byte is '\' in code page 932.
-        self.assertRefused(path, "product name", "--codepage", "cp932", product="\u8868")
-        for name in ["n" * 49, "...", "Quillon Viewer", "caf\u00e9"]:
-            self.assertEqual(self.run_tool(path, "--dry-run", product=name)[0], 0, name)
-
-    def test_intervals_the_record_cannot_carry(self):
-        path = self.package(make_pe()[0])
-        for interval in ["-1", "1.5", " 7", "7 ", "", "\u0667", "4294967296", "9" * 5000,
-                         str(publish.MAX_INTERVAL_DAYS + 1)]:
-            with self.subTest(interval=interval):
-                code, _, err = self.run_tool(path, "--dry-run", interval=interval)
-                self.assertEqual(code, 1, err)
-                self.assertIn("interval", err)
-        # The longest interval still fits the installer's 64-bit next-check time.
-        self.assertLess(publish.FILETIME_END_OF_9999 + publish.MAX_INTERVAL_DAYS * 864_000_000_000, 2**63)
-        self.assertEqual(self.run_tool(path, "--dry-run", interval=str(publish.MAX_INTERVAL_DAYS))[0], 0)
-
-    def test_versions_the_installer_cannot_use(self):
-        path = self.package(make_pe()[0])
-        for version, words in [("1.65536.0.0", "over 65535"), ("1.2.3." + "9" * 5000, "over 65535"),
-                               ("1.2.3", "four numbers"),
-                               ("1.2.3.4.5", "four numbers"), ("1.-2.3.4", "four numbers"),
-                               ("0.0.0.0", "no record"), ("32768.0.0.0", "first component")]:
-            self.assertRefused(path, words, "--version", version)
-        self.assertEqual(self.run_tool(path, "--version", "00001.065535.0.0", "--dry-run")[0], 0)
-        code, out, err = self.run_tool(path, "--version", "1.2.3.5", "--dry-run")
-        self.assertEqual((code, b"|1.2.3.5|" in out), (0, True))
+        out, err = self.assertPublishes(path, "--version", "1.2.3.5", "--dry-run")
+        self.assertIn(b"|1.2.3.5|", out)
         self.assertIn("version resource says 1.2.3.4", err)
         self.assertRefused(self.package(make_pe((0, 0, 0, 0))[0]), "no record")
         self.assertRefused(self.package(make_pe((40000, 1, 2, 3))[0]), "first component")
+        data = self.package(SIGNATURE + b"setup data")   # no program, so no version resource
+        self.assertRefused(data, "--version")
+        self.assertPublishes(data, "--version", "3.1.0.2")
+        self.assertEqual(self.published(), [b"quillon/download/quillon_3-1-0-2.exe", b"quillon/info.txt"])
 
     def test_package_sizes_the_record_cannot_carry(self):
         path = os.path.join(self.work, "big.exe")
@@ -269,8 +253,7 @@ class Refusals(PublishTest):
         self.assertRefused(path, "at most 4294967295", "--version", "1.0.0.0")
         with open(path, "r+b") as f:
             f.truncate(2**32 - 1)
-        code, out, _ = self.run_tool(path, "--version", "1.0.0.0", "--dry-run")
-        self.assertEqual(code, 0)
+        out, _ = self.assertPublishes(path, "--version", "1.0.0.0", "--dry-run")
         self.assertIn(b"|4294967295|", out)
         self.assertRefused(self.package(b"MZ\x01"), "too short")
 
@@ -280,64 +263,43 @@ class Header(PublishTest):
         original, _ = make_pe(head=b"MZ\x90\x00")
         path = self.package(original)
         self.assertRefused(path, "--patch-header")
-        code, _, err = self.run_tool(path, "--patch-header")
-        self.assertEqual(code, 0, err)
-        copy = self.read(b"quillon", b"download", b"quillon_1-2-3-4.exe")
-        self.assertEqual(copy, SIGNATURE + original[4:])
+        self.assertPublishes(path, "--patch-header")
+        self.assertEqual(self.read(b"quillon", b"download", b"quillon_1-2-3-4.exe"), SIGNATURE + original[4:])
         with open(path, "rb") as f:
             self.assertEqual(f.read(), original, "the input is never changed")
 
     def test_patch_refuses_what_it_cannot_patch_safely(self):
         self.assertRefused(self.package(b"MZ" + bytes(200)), "not one", "--patch-header", "--version", "1.0.0.0")
-        self.assertRefused(self.package(b"\x7fELF" + bytes(200)), "not one", "--patch-header", "--version", "1.0.0.0")
         self.assertRefused(self.package(make_pe(head=b"MZ\x90\x00", signed=True)[0]), "signature",
                            "--patch-header")
         # Without a certificate directory at all the program is unsigned.
         data, parts = make_pe(head=b"MZ\x90\x00")
-        self.assertEqual(self.run_tool(self.package(patched(data, parts["optional"] + 92, "<I", 3)),
-                                       "--patch-header", "--dry-run")[0], 0)
+        self.assertPublishes(self.package(patched(data, parts["optional"] + 92, "<I", 3)),
+                             "--patch-header", "--dry-run")
         # A package that already begins with the signature needs no patch, signed or not.
         signed, _ = make_pe(signed=True)
-        self.assertEqual(self.run_tool(self.package(signed), "--patch-header")[0], 0)
+        self.assertPublishes(self.package(signed), "--patch-header")
         self.assertEqual(self.read(b"quillon", b"download", b"quillon_1-2-3-4.exe"), signed)
-
-    def test_a_package_that_is_no_program_needs_a_version(self):
-        path = self.package(SIGNATURE + b"setup data")
-        self.assertRefused(path, "--version")
-        self.assertEqual(self.run_tool(path, "--version", "3.1.0.2")[0], 0)
-        self.assertEqual(self.published(), [b"quillon/download/quillon_3-1-0-2.exe", b"quillon/info.txt"])
 
 
 class VersionResource(PublishTest):
-    def version_of(self, data):
-        package = publish.Package(self.package(data))
-        if package.damage is not None:
-            raise package.damage
-        return package.version
-
-    def test_reads_pe32_and_pe32_plus(self):
-        for plus in (False, True):
-            self.assertEqual(self.version_of(make_pe((10, 24, 3, 65535), plus=plus)[0]), (10, 24, 3, 65535))
-
-    def test_prefers_the_resource_numbered_one(self):
-        data, _ = make_pe(names=[(2, (9, 9, 9, 9)), (1, (1, 2, 3, 4))])
-        self.assertEqual(self.version_of(data), (1, 2, 3, 4))
-        data, _ = make_pe(names=[(7, (5, 6, 7, 8))])
-        self.assertEqual(self.version_of(data), (5, 6, 7, 8))
-
-    def test_a_program_without_version_resource(self):
-        data, parts = make_pe()
-        no_resources = patched(data, parts["optional"] + 96 + 16, "<II", 0, 0)
-        self.assertIsNone(self.version_of(no_resources))
-        other_type = patched(data, parts["rsrc"] + 16, "<I", 3)   # an icon, not a version
-        self.assertIsNone(self.version_of(other_type))
-        two_directories = patched(data, parts["optional"] + 92, "<I", 2)
-        self.assertIsNone(self.version_of(two_directories))
-        self.assertRefused(self.package(no_resources), "no version resource")
+    def test_reads_the_version_resource(self):
+        data, p = make_pe()
+        cases = [(make_pe((10, 24, 3, 65535))[0], (10, 24, 3, 65535)),
+                 (make_pe((10, 24, 3, 65535), plus=True)[0], (10, 24, 3, 65535)),
+                 (make_pe(names=[(2, (9, 9, 9, 9)), (1, (1, 2, 3, 4))])[0], (1, 2, 3, 4)),
+                 (make_pe(names=[(7, (5, 6, 7, 8))])[0], (5, 6, 7, 8)),   # no id 1: the first
+                 (patched(data, p["optional"] + 96 + 16, "<II", 0, 0), None),   # no resources
+                 (patched(data, p["rsrc"] + 16, "<I", 3), None),   # an icon, not a version
+                 (patched(data, p["optional"] + 92, "<I", 2), None)]   # two data directories
+        for i, (program, version) in enumerate(cases):
+            with self.subTest(i):
+                package = publish.Package(self.package(program))
+                self.assertEqual((package.damage, package.version), (None, version))
+        self.assertRefused(self.package(cases[-1][0]), "no version resource")
 
     def test_damaged_programs_are_refused_by_name(self):
         data, p = make_pe()
-        rsrc_dir = p["optional"] + 96 + 16
         cases = {
             "cut in the section table": data[:p["section"] + 20],
             "cut in the resources": data[:p["blob"] + 40],
@@ -345,7 +307,7 @@ class VersionResource(PublishTest):
             "more directories than fit": patched(data, p["optional"] + 92, "<I", 17),
             "sections past the end": patched(data, p["coff"] + 2, "<H", 0xFFFF),
             "raw data past the end": patched(data, p["section"] + 20, "<I", 0xFFFFFF00),
-            "resources outside the sections": patched(data, rsrc_dir, "<I", 0x9000),
+            "resources outside the sections": patched(data, p["optional"] + 96 + 16, "<I", 0x9000),
             "section smaller than its resources": patched(data, p["section"] + 8, "<I", 24),
             "huge entry count": patched(data, p["names"] + 12, "<HH", 0xFFFF, 0xFFFF),
             "name entry not a directory": patched(data, p["names"] + 20, "<I", 0x30),
@@ -360,8 +322,7 @@ class VersionResource(PublishTest):
             with self.subTest(what):
                 self.assertRefused(self.package(damaged), "damaged Windows program")
         # Three levels at most, however the entries point.
-        loop = patched(data, p["names"] + 20, "<I", 0x80000000)
-        self.assertRefused(self.package(loop), "nests deeper")
+        self.assertRefused(self.package(patched(data, p["names"] + 20, "<I", 0x80000000)), "nests deeper")
 
     def test_random_damage_never_escapes_as_an_exception(self):
         rng = random.Random(7)
@@ -385,8 +346,7 @@ class VersionResource(PublishTest):
         for name, (version, head) in built.items():
             with self.subTest(name):
                 package = publish.Package(os.environ[name])
-                self.assertIsNone(package.damage)
-                self.assertEqual((package.version, package.head), (version, head))
+                self.assertEqual((package.damage, package.version, package.head), (None, version, head))
 
 
 def run_quietly(command):
@@ -404,8 +364,7 @@ def flipped(path, offset):
 
 
 @unittest.skipUnless(shutil.which("osslsigncode") and shutil.which("openssl"),
-                     "signing test packages needs osslsigncode and openssl (tools/install-deps.sh"
-                     " installs both)")
+                     "signing test packages needs osslsigncode and openssl (tools/install-deps.sh)")
 class Signed(PublishTest):
     """Packages signed with test certificates, checked by the real osslsigncode."""
 
@@ -414,17 +373,24 @@ class Signed(PublishTest):
         cls.certificates = tempfile.mkdtemp(prefix="orvex-certificates-")
         run_quietly(["sh", MAKE_CERTIFICATES, cls.certificates, PUBLISHER])
         cls.root_certificate = os.path.join(cls.certificates, "root.crt")
-        cls.made = 0
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.certificates)
 
-    def signed(self, signer="publisher", name="setup.exe", nest=None):
-        """A small program signed by a certificate of the test root; nest adds
-        a second signature after the first."""
+    def signed(self, signer="publisher", name="setup.exe", nest=None, subject=None):
+        """A small program signed by a certificate of the test root: the signer's,
+        or one made for this subject (openssl's -subj form); nest adds a second
+        signature after the first."""
         path = self.package(make_pe(code=CODE)[0], name)
         base = os.path.join(self.certificates, signer)
+        if subject is not None:
+            base = os.path.join(self.work, "made")
+            run_quietly(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-utf8", "-multivalue-rdn",
+                         "-subj", subject, "-CA", self.root_certificate, "-CAkey",
+                         os.path.join(self.certificates, "root.key"), "-days", "30",
+                         "-addext", "basicConstraints=CA:FALSE", "-addext", "keyUsage=critical,digitalSignature",
+                         "-addext", "extendedKeyUsage=codeSigning", "-keyout", base + ".key", "-out", base + ".crt"])
         run_quietly(["sh", SIGN_PACKAGE, path, base + ".crt", base + ".key"])
         if nest is not None:
             base = os.path.join(self.certificates, nest)
@@ -433,42 +399,32 @@ class Signed(PublishTest):
             os.replace(path + ".nested", path)
         return path
 
-    def certificate_for(self, subject):
-        """A code-signing certificate of the test root for this subject
-        (openssl's -subj form); returns its name for signed()."""
-        type(self).made += 1
-        name = "made%d" % self.made
-        base = os.path.join(self.certificates, name)
-        extensions = base + ".ext"
-        with open(extensions, "w") as f:
-            f.write("basicConstraints = CA:FALSE\nkeyUsage = critical, digitalSignature\n"
-                    "extendedKeyUsage = codeSigning\n")
-        run_quietly(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-utf8", "-multivalue-rdn",
-                     "-subj", subject, "-keyout", base + ".key", "-out", base + ".csr"])
-        run_quietly(["openssl", "x509", "-req", "-in", base + ".csr", "-CA", self.root_certificate,
-                     "-CAkey", os.path.join(self.certificates, "root.key"), "-set_serial", str(1000 + self.made),
-                     "-days", "30", "-extfile", extensions, "-out", base + ".crt"])
-        return name
-
-    def publish(self, path, *extra, publisher=PUBLISHER):
-        return self.run_tool(path, "--ca-file", self.root_certificate, *extra, publisher=publisher)
+    def assertChecked(self, path, words=None, *extra, publisher=PUBLISHER):
+        """Published when words is None, else refused with them."""
+        extra = ("--ca-file", self.root_certificate) + extra
+        if words is None:
+            return self.assertPublishes(path, *extra, publisher=publisher)[0]
+        self.assertRefused(path, words, *extra, publisher=publisher)
 
     def test_a_package_the_publisher_signed_is_published_as_it_is(self):
         path = self.signed()
         with open(path, "rb") as f:
             signed = f.read()
-        code, out, err = self.publish(path)
-        self.assertEqual(code, 0, err)
+        out = self.assertChecked(path)
         self.assertIn(b"signer   /CN=Orvex Test Publisher/O=Orvex Test Publisher (signature verified)", out)
         self.assertEqual(self.read(b"quillon", b"download", b"quillon_1-2-3-4.exe"), signed)
-        # Either the common name or the organisation names the publisher.
-        for subject, publisher in [("/CN=Quillon Build Service/O=Orvex Test Publisher", PUBLISHER),
-                                   ("/O=Orvex Holdings/CN=Orvex Test Publisher", PUBLISHER),
-                                   ("/CN=Caf\u00e9 Fen\u00eatre/O=Other", "Caf\u00e9 Fen\u00eatre")]:
+
+    def test_the_common_name_or_the_organisation_names_the_publisher(self):
+        for subject, publisher, words in [
+                ("/CN=Quillon Build Service/O=Orvex Test Publisher", PUBLISHER, None),
+                ("/O=Orvex Holdings/CN=Orvex Test Publisher", PUBLISHER, None),
+                ("/CN=Caf\u00e9 Fen\u00eatre/O=Other", "Caf\u00e9 Fen\u00eatre", None),
+                # Subject text that only looks like the publisher's name.
+                ("/CN=Mallory\\/O=Orvex Test Publisher", PUBLISHER, "not by"),
+                ("/CN=Orvex Test Publisher/CN=Mallory/O=Mallory", PUBLISHER, "not by")]:
             with self.subTest(subject):
-                path = self.signed(self.certificate_for(subject), name="made.exe")
-                code, _, err = self.publish(path, "--dry-run", publisher=publisher)
-                self.assertEqual(code, 0, err)
+                self.assertChecked(self.signed(name="made.exe", subject=subject), words, "--dry-run",
+                                   publisher=publisher)
 
     def test_packages_a_pinned_installer_refuses(self):
         tampered = self.signed(name="tampered.exe")
@@ -478,15 +434,18 @@ class Signed(PublishTest):
                   "not a Windows program"),
                  ("another publisher", self.signed("other", name="other.exe"), PUBLISHER,
                   "signed by /CN=Someone Else Entirely/O=Someone Else Entirely, not by 'Orvex Test Publisher'"),
-                 ("changed after signing", tampered, PUBLISHER, "changed after it was signed")]
+                 ("changed after signing", tampered, PUBLISHER, "changed after it was signed"),
+                 ("nested by the publisher", self.signed("other", name="nested.exe", nest="publisher"),
+                  PUBLISHER, "signed by /CN=Someone Else Entirely")]
         path = self.signed()
         for near in ["orvex test publisher", "ORVEX TEST PUBLISHER", "Orvex Test", "Test Publisher",
                      "Orvex Test Publisher Ltd", " Orvex Test Publisher", "Orvex Test Publisher "]:
             cases.append(("name %r" % near, path, near, "not by %r" % near))
         for what, package, publisher, words in cases:
             with self.subTest(what):
-                self.assertRefused(package, words, "--ca-file", self.root_certificate, "--version", "1.0.0.0",
-                                   publisher=publisher)
+                self.assertChecked(package, words, "--version", "1.0.0.0", publisher=publisher)
+        # Only the primary signature counts.
+        self.assertChecked(self.signed("publisher", name="primary.exe", nest="other"), None, "--dry-run")
 
     def test_the_signature_must_chain_to_a_trusted_root(self):
         path = self.signed()
@@ -496,35 +455,17 @@ class Signed(PublishTest):
                      "-keyout", os.path.join(self.work, "stranger.key"), "-out", stranger, "-days", "30"])
         self.assertRefused(path, "does not verify", "--ca-file", stranger, publisher=PUBLISHER)
 
-    def test_the_primary_signature_decides(self):
-        code, _, err = self.publish(self.signed("publisher", nest="other"), "--dry-run")
-        self.assertEqual(code, 0, err)
-        self.assertRefused(self.signed("other", nest="publisher"), "signed by /CN=Someone Else Entirely",
-                           "--ca-file", self.root_certificate, publisher=PUBLISHER)
-
-    def test_subject_text_cannot_pass_for_the_publisher(self):
-        for subject in ["/CN=Mallory\\/O=Orvex Test Publisher",
-                        "/CN=Orvex Test Publisher/CN=Mallory/O=Mallory"]:
-            with self.subTest(subject):
-                path = self.signed(self.certificate_for(subject), name="made.exe")
-                self.assertRefused(path, "not by", "--ca-file", self.root_certificate, publisher=PUBLISHER)
-
     def test_a_package_changed_after_its_check_is_not_published(self):
         path = self.signed()
-        options = publish.parse_arguments([path, "--product", "Quillon", "--interval", "9", "--description",
-                                           "x", "--root", self.root, "--publisher", PUBLISHER,
-                                           "--ca-file", self.root_certificate])
-        publication = publish.Publication(options)
+        publication = self.publication(path, "--ca-file", self.root_certificate, publisher=PUBLISHER)
         flipped(path, make_pe(code=CODE)[1]["code"])
         with self.assertRaisesRegex(publish.Refusal, "changed after its signature was checked"):
             publication.write()
         self.assertEqual(self.published(), [])
 
 
-# What osslsigncode 2.9 reports of a package the test publisher signed.
+# What osslsigncode 2.9 reports of a package the test publisher signed, abridged.
 GOOD_REPORT = """\
-PE checksum   : 0000E996
-
 Signature Index: 0  (Primary Signature)
 
 Message digest algorithm  : SHA256
@@ -535,61 +476,38 @@ Signer's certificate:
 \t------------------
 \tSigner #0:
 \t\tSubject: /CN=Orvex Test Publisher/O=Orvex Test Publisher
-\t\tIssuer : /CN=Orvex Test Root
 \t\tSerial : 03C5AC13BBA9D2F8B904014AD2328EAC683FF72F
 
-Message digest algorithm: SHA256
-
 Signing certificate chain verified using:
-\t------------------
-\tSigner #1:
-\t\tSubject: /CN=Orvex Test Root
-\t\tIssuer : /CN=Orvex Test Root
-
 \t------------------
 \tSigner #0:
 \t\tSubject: /CN=Orvex Test Publisher/O=Orvex Test Publisher
 \t\tIssuer : /CN=Orvex Test Root
 
 Signature verification: ok
-
-Number of verified signatures: 1
 Succeeded
 """
 
 
 class VerifierReports(PublishTest):
-    """The tool's reading of what the verifier says, with a stand-in for
+    """The tool's reading of the verifier's report, from a stand-in for
     osslsigncode that says what each case needs."""
 
     def stand_in(self, report, status=0, pause=0):
         folder = os.path.join(self.work, "bin")
         os.makedirs(folder, exist_ok=True)
-        with open(os.path.join(self.work, "report.txt"), "w") as f:
-            f.write(report)
         program = os.path.join(folder, "osslsigncode")
         with open(program, "w") as f:
-            f.write("#!%s\nimport sys, time\ntime.sleep(%r)\nsys.stdout.write(open(%r).read())\nsys.exit(%d)\n"
-                    % (sys.executable, pause, os.path.join(self.work, "report.txt"), status))
+            f.write("#!%s\nimport sys, time\ntime.sleep(%r)\nsys.stdout.write(%r)\nsys.exit(%d)\n"
+                    % (sys.executable, pause, report, status))
         os.chmod(program, 0o755)
         return mock.patch.dict(os.environ, {"PATH": folder})
 
-    def check(self, report, words=None, status=0):
-        shutil.rmtree(self.root)
-        os.mkdir(self.root)
-        package = self.package(make_pe(signed=True)[0])
-        with self.stand_in(report, status):
-            if words is None:
-                code, _, err = self.run_tool(package, "--dry-run", publisher=PUBLISHER)
-                self.assertEqual(code, 0, err)
-            else:
-                self.assertRefused(package, words, publisher=PUBLISHER)
-
     def test_reports_that_do_not_say_verified(self):
-        self.check(GOOD_REPORT)
         digest = "AEE532FEE169473A2459E23EAB5DB128AFBC491822559C1196F58DA7BB130194"
         second_signer = "\tSigner #0:\n\t\tSubject: /CN=Orvex Test Publisher/O=Orvex Test Publisher\n"
         cases = {
+            "verified": (GOOD_REPORT, None, 0),
             "failed": (GOOD_REPORT, "does not verify", 1),
             "no verdict": (GOOD_REPORT.replace("Signature verification: ok", ""), "does not verify", 0),
             "digests differ": (GOOD_REPORT.replace(digest + " \n\nSigner", "0" * 64 + " \n\nSigner"),
@@ -603,9 +521,13 @@ class VerifierReports(PublishTest):
                             "names 2 signer certificates", 0),
             "unreadable": ("\x00\xff" * 1000, "no signature that osslsigncode can read", 0),
         }
+        package = self.package(make_pe(signed=True)[0])
         for what, (report, words, status) in cases.items():
-            with self.subTest(what):
-                self.check(report, words, status)
+            with self.subTest(what), self.stand_in(report, status):
+                if words is None:
+                    self.assertPublishes(package, "--dry-run", publisher=PUBLISHER)
+                else:
+                    self.assertRefused(package, words, publisher=PUBLISHER)
 
     def test_the_verifier_is_bounded(self):
         package = self.package(make_pe(signed=True)[0])
@@ -617,10 +539,9 @@ class VerifierReports(PublishTest):
             self.assertRefused(package, "apt-get install osslsigncode", publisher=PUBLISHER)
 
     def test_reading_printed_subjects(self):
+        # Escapes osslsigncode really writes are read in Signed; these are the subjects it could print.
         for printed, publisher, names in [
-                ("/CN=Caf\\xC3\\xA9 Ltd/O=x", "Caf\u00e9 Ltd", True),
                 ("/CN=Orvex\\x20Test\\x20Publisher", PUBLISHER, False),   # a backslash in the name itself
-                ("/CN=a\\/b", "a/b", True),
                 ("/CN=x+O=Orvex Test Publisher", PUBLISHER, False),
                 ("/O=Orvex Test Publisher/CN=x+CN=y", PUBLISHER, False),
                 ("/O=Orvex Test Publisher/O=Orvex Test Publisher", PUBLISHER, True),
@@ -631,37 +552,29 @@ class VerifierReports(PublishTest):
 
 
 class CommandLine(unittest.TestCase):
-    def run_command(self, work, path, *extra):
-        return subprocess.run([sys.executable, TOOL, path, "--product", "Quillon", "--interval", "7",
-                               "--description", "x", "--root", work] + list(extra),
-                              capture_output=True, text=True, timeout=60)
+    """The tool as makers run it, in a process of its own."""
 
-    def test_a_damaged_program_gives_a_message_and_status_one(self):
+    def test_exit_status_and_messages(self):
         with tempfile.TemporaryDirectory() as work:
             data, parts = make_pe()
-            path = os.path.join(work, "setup.exe")
-            with open(path, "wb") as f:
-                f.write(data[:parts["blob"] + 10])
-            result = self.run_command(work, path, "--publisher=")
-            self.assertEqual(result.returncode, 1)
-            self.assertTrue(result.stderr.splitlines()[-1].startswith("orvex_publish: refused:"), result.stderr)
-            self.assertNotIn("Traceback", result.stderr)
-
-    def test_the_publisher_must_be_named_or_explicitly_empty(self):
-        with tempfile.TemporaryDirectory() as work:
-            path = os.path.join(work, "setup.exe")
-            with open(path, "wb") as f:
-                f.write(make_pe()[0])
-            missing = self.run_command(work, path)
-            self.assertEqual((missing.returncode, "--publisher" in missing.stderr), (2, True), missing.stderr)
-            pointless = self.run_command(work, path, "--publisher=", "--ca-file", path)
-            self.assertEqual((pointless.returncode, "--ca-file" in pointless.stderr), (2, True))
-            unchecked = self.run_command(work, path, "--publisher=", "--dry-run")
-            self.assertEqual(unchecked.returncode, 0, unchecked.stderr)
-            self.assertIn("not checked", unchecked.stderr)
-            self.assertIn("refuses the package", unchecked.stderr)
-            no_root = self.run_command(work, path, "--publisher=Orvex", "--ca-file", path + ".none")
-            self.assertEqual((no_root.returncode, "--ca-file" in no_root.stderr), (1, True))
+            path, damaged = os.path.join(work, "setup.exe"), os.path.join(work, "damaged.exe")
+            for name, content in ((path, data), (damaged, data[:parts["blob"] + 10])):
+                with open(name, "wb") as f:
+                    f.write(content)
+            for what, package, extra, status, words in [
+                    ("no publisher", path, [], 2, "--publisher"),
+                    ("--ca-file without a check", path, ["--publisher=", "--ca-file", path], 2, "--ca-file"),
+                    ("no such --ca-file", path, ["--publisher=Orvex", "--ca-file", path + ".none"], 1,
+                     "--ca-file"),
+                    ("unchecked", path, ["--publisher=", "--dry-run"], 0, "refuses the package"),
+                    ("damaged", damaged, ["--publisher="], 1, "orvex_publish: refused:")]:
+                with self.subTest(what):
+                    result = subprocess.run([sys.executable, TOOL, package, "--product", "Quillon", "--interval",
+                                             "7", "--description", "x", "--root", work] + extra,
+                                            capture_output=True, text=True, timeout=60)
+                    self.assertEqual(result.returncode, status, result.stderr)
+                    self.assertIn(words, result.stderr)
+                    self.assertNotIn("Traceback", result.stderr)
 
 
 if __name__ == "__main__":
