@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -19,15 +20,15 @@ constexpr DWORD kTimeoutMs = 30000;
 // The objects the control creates for a rendezvous, made here by the test.
 class TestRendezvous {
  public:
-  TestRendezvous(const std::string& name, bool withMapping, bool withInstalling, bool withSync) {
+  TestRendezvous(const std::string& name, bool withMapping, bool withSync) {
     if (withMapping) {
       mapping_ = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(RendezvousBlock),
                                       (kInfoPrefix + name).c_str());
       view_ = static_cast<RendezvousBlock*>(::MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-      std::strcpy(view_->productName, name.c_str());
+      std::memcpy(view_->productName, name.data(), std::min(name.size(), sizeof(view_->productName) - 1));
       view_->installedVersion = PackedVersion::Make(1, 0, 0, 0);  // an update check: no window
     }
-    if (withInstalling) installing_ = ::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str());
+    installing_ = ::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str());
     if (withSync) sync_ = ::CreateEventA(nullptr, TRUE, FALSE, (kSyncPrefix + name).c_str());
   }
   ~TestRendezvous() {
@@ -36,7 +37,7 @@ class TestRendezvous {
       if (h != nullptr) ::CloseHandle(h);
     }
   }
-  bool InstallingSet() const { return installing_ && ::WaitForSingleObject(installing_, 0) == WAIT_OBJECT_0; }
+  bool InstallingSet() const { return ::WaitForSingleObject(installing_, 0) == WAIT_OBJECT_0; }
   bool SyncSet() const { return sync_ && ::WaitForSingleObject(sync_, 0) == WAIT_OBJECT_0; }
   RendezvousBlock* Block() const { return view_; }
 
@@ -72,58 +73,45 @@ long RunInstaller(const std::string& argument) {
   return ended ? static_cast<long>(exitCode) : -1;
 }
 
-TEST(InstallerStart, AnythingButAFullRendezvousEndsAtOnceWithNothingSignalled) {
-  {
-    TestRendezvous bare("", true, true, true);
-    EXPECT_EQ(RunInstaller(""), 0);
-    EXPECT_FALSE(bare.InstallingSet());
-    EXPECT_FALSE(bare.SyncSet());
+// The program started directly: without a full rendezvous, or with a name the
+// control would refuse, it ends at once with nothing signalled; "installing_"
+// is set at shutdown even without "sync_"; a block whose texts are not
+// terminated runs no job, yet both events are set.
+TEST(InstallerStart, EndsAtOnceAndSignalsOnlyAFullRendezvous) {
+  const struct {
+    std::string name;
+    bool mapping, sync, garbled;
+    bool installingSet, syncSet;
+  } cases[] = {
+      {"", true, true, false, false, false},
+      {"IS_NoMapping", false, true, false, false, false},
+      {std::string(50, 'T'), true, true, false, false, false},
+      {"IS_a:b", true, true, false, false, false},
+      {"IS_a*b", true, true, false, false, false},
+      {"IS_NoSync", true, false, false, true, false},
+      {"IS_Garbled", true, true, true, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("rendezvous '" + c.name + "'");
+    TestRendezvous rendezvous(c.name, c.mapping, c.sync);
+    if (c.garbled) std::memset(rendezvous.Block(), 'x', sizeof(RendezvousBlock));
+    EXPECT_EQ(RunInstaller(c.name), 0);
+    EXPECT_EQ(rendezvous.InstallingSet(), c.installingSet);
+    EXPECT_EQ(rendezvous.SyncSet(), c.syncSet);
   }
-  {
-    TestRendezvous noMapping("IS_NoMapping", false, true, true);
-    EXPECT_EQ(RunInstaller("IS_NoMapping"), 0);
-    EXPECT_FALSE(noMapping.InstallingSet()) << "installing_ was never opened";
-    EXPECT_FALSE(noMapping.SyncSet());
-  }
-  // Names the control would refuse are refused here too.
-  const std::string tooLong(50, 'T');
-  for (const std::string& name : {tooLong, std::string("IS_a:b"), std::string("IS_a*b")}) {
-    TestRendezvous refused(name, true, true, true);
-    EXPECT_EQ(RunInstaller(name), 0) << name;
-    EXPECT_FALSE(refused.InstallingSet()) << name;
-    EXPECT_FALSE(refused.SyncSet()) << name;
-  }
-}
-
-TEST(InstallerStart, InstallingWithoutSyncIsStillSetAtShutdown) {
-  TestRendezvous halfway("IS_NoSync", true, true, false);
-  EXPECT_EQ(RunInstaller("IS_NoSync"), 0);
-  EXPECT_TRUE(halfway.InstallingSet());
 }
 
 TEST(InstallerStart, SyncIsSetBeforeTheRunHasItsRecordEventsLockAndThreads) {
-  TestRendezvous rendezvous("IS_SyncFirst", true, true, true);
+  TestRendezvous rendezvous("IS_SyncFirst", true, true);
   {
     InstallerRun run;
     ASSERT_TRUE(run.OpenRendezvous("IS_SyncFirst"));
     EXPECT_TRUE(rendezvous.SyncSet());
-    EXPECT_EQ(run.productInfo, nullptr);
-    EXPECT_EQ(run.stopEvent, nullptr);
-    EXPECT_EQ(run.requestCompleteEvent, nullptr);
-    EXPECT_EQ(run.transferLock, nullptr);
-    EXPECT_EQ(run.watcherThread, nullptr);
-    EXPECT_EQ(run.jobThread, nullptr);
+    EXPECT_TRUE(run.productInfo == nullptr && run.stopEvent == nullptr && run.requestCompleteEvent == nullptr &&
+                run.transferLock == nullptr && run.watcherThread == nullptr && run.jobThread == nullptr);
     EXPECT_FALSE(rendezvous.InstallingSet());
   }
   EXPECT_TRUE(rendezvous.InstallingSet()) << "shutdown releases the control";
-}
-
-TEST(InstallerStart, UnterminatedBlockRunsNoJob) {
-  TestRendezvous rendezvous("IS_Garbled", true, true, true);
-  std::memset(rendezvous.Block(), 'x', sizeof(RendezvousBlock));
-  EXPECT_EQ(RunInstaller("IS_Garbled"), 0);
-  EXPECT_TRUE(rendezvous.SyncSet());
-  EXPECT_TRUE(rendezvous.InstallingSet());
 }
 
 }  // namespace

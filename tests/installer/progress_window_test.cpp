@@ -31,9 +31,6 @@ class ProgressDialog : public ::testing::Test {
   void TearDown() override { run_.block = nullptr; }  // not a mapped view
 
   std::string Item(int id) const { return WindowText(::GetDlgItem(window_.dialog, id)); }
-  void Pump(int messages) {
-    for (int i = 0; i < messages; ++i) PumpOneMessage();
-  }
 
   RendezvousBlock block_ = {};
   InstallerRun run_;
@@ -41,13 +38,11 @@ class ProgressDialog : public ::testing::Test {
 };
 
 TEST_F(ProgressDialog, ShowSetsTitleHeadingInformationAndDescription) {
-  EXPECT_EQ(window_.dialog, nullptr) << "nothing visible before Show";
   window_.Show("The information line", "The description");
   ASSERT_TRUE(::IsWindow(window_.dialog));
-  EXPECT_TRUE(::IsWindowVisible(window_.dialog));
-  const HWND found = WaitForTopLevelWindow(::GetCurrentProcessId(), "#32770",
-                                           "Orvex Smart Installer: Downloading Quillon...", 2000);
-  EXPECT_EQ(found, window_.dialog);
+  EXPECT_EQ(WaitForTopLevelWindow(::GetCurrentProcessId(), "#32770", "Orvex Smart Installer: Downloading Quillon...",
+                                  2000),
+            window_.dialog);
   EXPECT_EQ(Item(IDC_HEADING_FRAME), "Information about Quillon");
   EXPECT_EQ(Item(IDC_INFORMATION_LINE), "The information line");
   EXPECT_EQ(Item(IDC_DESCRIPTION), "The description");
@@ -60,30 +55,32 @@ TEST_F(ProgressDialog, ShowSetsTitleHeadingInformationAndDescription) {
   EXPECT_EQ(FindTopLevelWindows(::GetCurrentProcessId(), "#32770", "").size(), 1u);
   EXPECT_EQ(WindowText(first), "Orvex Smart Installer: Downloading Quillon...");
   EXPECT_EQ(Item(IDC_HEADING_FRAME), "Information about Quillon");
+  EXPECT_EQ(Item(IDC_INFORMATION_LINE), "The information line");
   EXPECT_EQ(Item(IDC_DESCRIPTION), "Second description");
 }
 
 TEST_F(ProgressDialog, ProgressTextAndBar) {
   window_.Show("info", nullptr);
   const HWND bar = ::GetDlgItem(window_.dialog, IDC_PROGRESS_BAR);
-
-  window_.SetProgress(5000, 1048576);
-  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "4K of 1024K [0% Downloaded]");
-  EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 1048576);
-  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 5000);
-
-  window_.SetProgress(4294967295u, 4294967295u);
-  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "4194303K of 4194303K [100% Downloaded]");
-
-  window_.SetProgress(524288, 1048576);
-  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "512K of 1024K [50% Downloaded]");
-
-  for (const auto& counts : {std::make_pair(0u, 1048576u), std::make_pair(5000u, 0u)}) {
-    window_.SetProgress(524288, 1048576);
-    window_.SetProgress(counts.first, counts.second);
-    EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "");
-    EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 0);
-    EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 0);
+  const struct {
+    DWORD done, total;
+    const char* text;
+  } steps[] = {
+      {5000, 1048576, "4K of 1024K [0% Downloaded]"},
+      {4294967295u, 4294967295u, "4194303K of 4194303K [100% Downloaded]"},
+      {524288, 1048576, "512K of 1024K [50% Downloaded]"},
+      {0, 1048576, ""},  // either count 0 clears text and bar
+      {524288, 1048576, "512K of 1024K [50% Downloaded]"},
+      {5000, 0, ""},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::to_string(step.done) + " of " + std::to_string(step.total));
+    window_.SetProgress(step.done, step.total);
+    EXPECT_EQ(Item(IDC_PROGRESS_TEXT), step.text);
+    if (step.total > 0x7FFFFFFF) continue;  // beyond the bar's range
+    const bool shown = step.done != 0 && step.total != 0;
+    EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0), shown ? static_cast<LRESULT>(step.total) : 0);
+    EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), shown ? static_cast<LRESULT>(step.done) : 0);
   }
 }
 
@@ -98,27 +95,25 @@ TEST_F(ProgressDialog, StatusLineJoinsCutsAndNeedsADialog) {
 
   const std::string host(400, 'h');
   window_.SetStatus("Resolving address for ", host.c_str(), "...");
-  const std::string shown = Item(IDC_STATUS_LINE);
-  EXPECT_EQ(shown.size(), 259u) << "cut to the 259 characters of the buffer";
-  EXPECT_EQ(shown, ("Resolving address for " + host).substr(0, 259));
+  EXPECT_EQ(Item(IDC_STATUS_LINE), ("Resolving address for " + host).substr(0, 259))
+      << "cut to the 259 characters of the buffer";
 }
 
 TEST_F(ProgressDialog, CancelSetsTheFlagAndStopEventAndKeepsTheDialog) {
   window_.Show("info", "description");
   for (int press = 0; press < 2; ++press) {
     ASSERT_TRUE(PressButton(window_.dialog, "Cancel"));
-    Pump(5);
+    for (int i = 0; i < 5; ++i) PumpOneMessage();
   }
   EXPECT_TRUE(window_.cancelled);
   EXPECT_EQ(::WaitForSingleObject(run_.stopEvent, 0), WAIT_OBJECT_0);
-  EXPECT_TRUE(::IsWindow(window_.dialog));
   EXPECT_TRUE(::IsWindowVisible(window_.dialog));
 }
 
 // Sets 300 status lines from its own thread, as WinINet's threads do.
 struct StatusWriter {
   ProgressWindow* window;
-  std::atomic<bool>* finished;
+  std::atomic<bool> finished{false};
 };
 
 DWORD WINAPI WriteStatuses(void* param) {
@@ -128,29 +123,25 @@ DWORD WINAPI WriteStatuses(void* param) {
     std::snprintf(text, sizeof(text), "status %d", i);
     writer->window->SetStatus("Connecting to ", text, "...");
   }
-  *writer->finished = true;
+  writer->finished = true;
   return 0;
 }
 
 TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherDeadlocksNorMixesWithProgress) {
   window_.Show("info", nullptr);
-  std::atomic<bool> finished{false};
-  StatusWriter writer{&window_, &finished};
+  StatusWriter writer{&window_};
   HANDLE thread = ::CreateThread(nullptr, 0, WriteStatuses, &writer, 0, nullptr);
   ASSERT_NE(thread, nullptr);
-
   // The job thread's side: progress texts composed while the status lines come in.
   const ULONGLONG deadline = ::GetTickCount64() + 30000;
-  DWORD done = 1024;
-  while (!finished && ::GetTickCount64() < deadline) {
+  for (DWORD done = 1024; !writer.finished && ::GetTickCount64() < deadline; done = done % 1048576 + 1024) {
     window_.SetProgress(done, 1048576);
     char expected[64];
     std::snprintf(expected, sizeof(expected), "%luK of 1024K [%d%% Downloaded]",
                   static_cast<unsigned long>(done / 1024), static_cast<int>(done * 100ull / 1048576));
     ASSERT_EQ(Item(IDC_PROGRESS_TEXT), expected);
-    done = done % 1048576 + 1024;
   }
-  EXPECT_TRUE(finished) << "the status writer is stuck: the job thread's pumping does not serve it";
+  EXPECT_TRUE(writer.finished) << "the status writer is stuck: the job thread's pumping does not serve it";
   EXPECT_EQ(::WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   ::CloseHandle(thread);
   EXPECT_EQ(Item(IDC_STATUS_LINE), "Connecting to status 299...");

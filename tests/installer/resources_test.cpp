@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "test_registry.h"
@@ -68,15 +69,10 @@ TEST_F(Resources, ProgressDialogTemplateIsExactlyAsLaidOut) {
   TemplateReader t(data);
   EXPECT_EQ(t.Dword(), 0x90C008C0u) << "style";
   EXPECT_EQ(t.Dword(), 0u) << "extended style (a plain template)";
-  EXPECT_EQ(t.Word(), 8u) << "control count";
-  EXPECT_EQ(t.Word(), 0u);
-  EXPECT_EQ(t.Word(), 0u);
-  EXPECT_EQ(t.Word(), 230u);
-  EXPECT_EQ(t.Word(), 215u);
-  EXPECT_EQ(t.Text(), "") << "menu";
-  EXPECT_EQ(t.Text(), "") << "class";
-  EXPECT_EQ(t.Text(), "") << "title";
-  EXPECT_EQ(t.Word(), 8u) << "point size";
+  // Control count, x, y, cx, cy; no menu, class or title; point size and face.
+  for (const WORD expected : std::initializer_list<WORD>{8, 0, 0, 230, 215}) EXPECT_EQ(t.Word(), expected);
+  for (int field = 0; field < 3; ++field) EXPECT_EQ(t.Text(), "") << "menu, class, title: " << field;
+  EXPECT_EQ(t.Word(), 8u);
   EXPECT_EQ(t.Text(), "MS Sans Serif");
 
   const struct {
@@ -100,10 +96,7 @@ TEST_F(Resources, ProgressDialogTemplateIsExactlyAsLaidOut) {
     t.AlignDword();
     EXPECT_EQ(t.Dword(), c.style) << "style";
     EXPECT_EQ(t.Dword(), 0u) << "extended style";
-    EXPECT_EQ(static_cast<short>(t.Word()), c.x);
-    EXPECT_EQ(static_cast<short>(t.Word()), c.y);
-    EXPECT_EQ(static_cast<short>(t.Word()), c.cx);
-    EXPECT_EQ(static_cast<short>(t.Word()), c.cy);
+    for (const short expected : {c.x, c.y, c.cx, c.cy}) EXPECT_EQ(static_cast<short>(t.Word()), expected);
     EXPECT_EQ(t.Word(), c.id);
     EXPECT_EQ(t.Text(), c.windowClass);
     EXPECT_EQ(t.Text(), c.text);

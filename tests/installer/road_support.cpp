@@ -44,15 +44,23 @@ SetupRecord ReadSetupRecord(const std::string& lowerProduct) {
   SetupRecord record;
   const std::string key = "Software\\OrvexTests\\SampleSetup\\" + lowerProduct;
   ReadDword(key, "Runs", record.runs);
-  ReadDword(key, "ParentPid", record.parentPid);
   ReadString(key, "Path", record.path);
   return record;
 }
 
 bool SetupRan(const std::string& lowerProduct) { return ReadSetupRecord(lowerProduct).runs > 0; }
 
-InstallerEnd::InstallerEnd(const std::string& name)
-    : event_(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())) {}
+// An earlier run's event, set, lives on while any handle to it is open, the
+// ending installer's included: wait for it to go, so that this one starts unset.
+InstallerEnd::InstallerEnd(const std::string& name) {
+  const ULONGLONG deadline = ::GetTickCount64() + kRoadTimeoutMs;
+  for (;;) {
+    event_ = ::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str());
+    if (::WaitForSingleObject(event_, 0) != WAIT_OBJECT_0 || ::GetTickCount64() >= deadline) return;
+    ::CloseHandle(event_);
+    ::Sleep(10);
+  }
+}
 InstallerEnd::~InstallerEnd() { ::CloseHandle(event_); }
 bool InstallerEnd::Wait(DWORD timeoutMs) const { return ::WaitForSingleObject(event_, timeoutMs) == WAIT_OBJECT_0; }
 
@@ -83,6 +91,10 @@ std::string RoadTest::InfoPath() const { return "/" + lower_ + "/info.txt"; }
 
 std::string RoadTest::PackageName(const char* version) const { return lower_ + "_" + version + ".exe"; }
 
+std::string RoadTest::PackageServerPath(const char* version) const {
+  return "/" + lower_ + "/download/" + PackageName(version);
+}
+
 void RoadTest::PublishRecord(const std::string& record) {
   ASSERT_TRUE(WriteFileBytes(ServerRoot() + "\\" + lower_ + "\\info.txt", record));
 }
@@ -109,30 +121,30 @@ void RoadTest::SetFault(const std::string& serverPath, const std::string& json) 
   ASSERT_TRUE(WriteFileBytes(path, json));
 }
 
+namespace {
+
+void DeleteFiles(const std::string& folder, const char* pattern) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = ::FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    ::DeleteFileA((folder + "\\" + found.cFileName).c_str());
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+}
+
+}  // namespace
+
 void RoadTest::TearDown() {
   if (product_.empty()) return;
   ForgetProduct(product_);
   ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\OrvexTests\\SampleSetup\\" + lower_).c_str());
-  // The packages this product left in the downloads folder.
-  WIN32_FIND_DATAA found;
-  const std::string pattern = DownloadsFolder() + "\\" + lower_ + "_*.exe";
-  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      ::DeleteFileA((DownloadsFolder() + "\\" + found.cFileName).c_str());
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-  }
-  // The product's folder on the server, faults included.
+  // The packages this product left in the downloads folder, and its folder on
+  // the server, faults included.
+  DeleteFiles(DownloadsFolder(), (lower_ + "_*.exe").c_str());
   const std::string folder = ServerRoot() + "\\" + lower_;
-  for (const char* sub : {"\\download\\", "\\"}) {
-    search = ::FindFirstFileA((folder + sub + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) continue;
-    do {
-      ::DeleteFileA((folder + sub + found.cFileName).c_str());
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-  }
+  DeleteFiles(folder + "\\download", "*");
+  DeleteFiles(folder, "*");
   ::RemoveDirectoryA((folder + "\\download").c_str());
   ::RemoveDirectoryA(folder.c_str());
 }

@@ -34,7 +34,6 @@ std::string DownloadsFolder();
 // What the sample setup recorded when it ran for this product (lowercase).
 struct SetupRecord {
   DWORD runs = 0;
-  DWORD parentPid = 0;
   std::string path;
 };
 SetupRecord ReadSetupRecord(const std::string& lowerProduct);
@@ -66,11 +65,12 @@ class RoadTest : public ::testing::Test {
   // <product>/info.txt and <product>/download/<package> on the server.
   std::string InfoPath() const;                       // server-relative, e.g. "/x/info.txt"
   std::string PackageName(const char* version) const;  // "x_1-0-0-5.exe" for "1-0-0-5"
+  std::string PackageServerPath(const char* version) const;  // "/x/download/x_1-0-0-5.exe"
   void PublishRecord(const std::string& record);
   void PublishPackage(const std::string& fileName, const std::string& bytes);
   // A record offering the sample package at this version, and the package.
   void PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays = 7);
-  void SetFault(const std::string& serverPath, const std::string& json);
+  void SetFault(const std::string& serverPath, const std::string& json);  // "{}": no fault
   std::string PackagePath(const std::string& fileName) const { return DownloadsFolder() + "\\" + fileName; }
   // The requests the server logged since UseProduct, for paths containing the text.
   std::vector<std::string> LoggedRequests(const std::string& pathPart) const;
