@@ -12,6 +12,15 @@ class ComPtr {
   ~ComPtr() { Reset(); }
   ComPtr(const ComPtr&) = delete;
   ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& other) noexcept : pointer_(other.pointer_) { other.pointer_ = nullptr; }
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      pointer_ = other.pointer_;
+      other.pointer_ = nullptr;
+    }
+    return *this;
+  }
 
   Interface* get() const { return pointer_; }
   Interface* operator->() const { return pointer_; }
@@ -30,10 +39,28 @@ class ComPtr {
     Reset();
     pointer_ = pointer;
   }
-  void Reset() {
+  // Takes over a reference the caller already owns.
+  void Attach(Interface* pointer) {
+    Reset();
+    pointer_ = pointer;
+  }
+  // Gives up the reference without releasing it.
+  Interface* Detach() {
+    Interface* pointer = pointer_;
+    pointer_ = nullptr;
+    return pointer;
+  }
+  // Releases the reference; the count Release returned, or 0 when nothing was held.
+  ULONG Reset() {
     Interface* old = pointer_;
     pointer_ = nullptr;
-    if (old != nullptr) old->Release();
+    return old != nullptr ? old->Release() : 0;
+  }
+  // Asks what is held for another interface.
+  template <typename Other>
+  HRESULT As(REFIID iid, ComPtr<Other>& other) const {
+    if (pointer_ == nullptr) return E_POINTER;
+    return pointer_->QueryInterface(iid, other.OutVoid());
   }
   // Hands the reference to *out (which may be null: the reference is dropped).
   void CopyTo(Interface** out) const {

@@ -172,9 +172,9 @@ HRESULT STDMETHODCALLTYPE ClientSite::GetWindowContext(IOleInPlaceFrame** frame,
   Event("get-window-context");
   // The host window is both the frame and the document window.
   frame_->AddRef();
-  *frame = frame_.Get();
+  *frame = frame_.get();
   frame_->AddRef();
-  *document = frame_.Get();
+  *document = frame_.get();
   *position = position_;
   *clip = ClipRect();
   frameInfo->fMDIApp = FALSE;

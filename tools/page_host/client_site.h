@@ -10,7 +10,7 @@
 
 #include <cstddef>
 
-#include "com_ref.h"
+#include "com_ptr.h"
 #include "host_log.h"
 #include "in_place_frame.h"
 
@@ -129,7 +129,7 @@ class ClientSite final : public IOleClientSite,
   HostLog& log_;
   std::size_t number_;
   HWND host_;
-  ComRef<InPlaceFrame> frame_;
+  ComPtr<InPlaceFrame> frame_;
   RECT position_;
   IOleObject* object_ = nullptr;  // not owned
   bool inPlaceActive_ = false;

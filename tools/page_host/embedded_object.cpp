@@ -27,7 +27,7 @@ int EmbeddedObject::Create(const SiteOptions& options, HWND host, InPlaceFrame* 
   CLSID classId = {};
   HRESULT result = ::CLSIDFromString(page_.classId.c_str(), &classId);
   if (SUCCEEDED(result)) {
-    result = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, object_.PutVoid());
+    result = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, object_.OutVoid());
   }
   log_.Object(number_, "created " + Utf8(page_.classId) + " " + HexResult(result));
   if (FAILED(result)) return kExitCreateFailed;
@@ -41,12 +41,12 @@ int EmbeddedObject::Create(const SiteOptions& options, HWND host, InPlaceFrame* 
     log_.Object(number_, "site " + HexResult(E_OUTOFMEMORY));
     return kExitCreateFailed;
   }
-  site_->SetObject(object_.Get());
+  site_->SetObject(object_.get());
   return kExitOk;
 }
 
 HRESULT EmbeddedObject::GiveClientSite() {
-  const HRESULT result = object_->SetClientSite(static_cast<IOleClientSite*>(site_.Get()));
+  const HRESULT result = object_->SetClientSite(static_cast<IOleClientSite*>(site_.get()));
   siteGiven_ = SUCCEEDED(result);
   log_.Object(number_, "set-client-site " + HexResult(result));
   return result;
@@ -58,17 +58,17 @@ int EmbeddedObject::Load() {
   if (siteFirst) GiveClientSite();
 
   int code = kExitOk;
-  ComRef<IPersistPropertyBag> bagPersistence;
-  ComRef<IPersistStreamInit> streamPersistence;
+  ComPtr<IPersistPropertyBag> bagPersistence;
+  ComPtr<IPersistStreamInit> streamPersistence;
   if (SUCCEEDED(object_.As(IID_IPersistPropertyBag, bagPersistence))) {
-    ComRef<ParamPropertyBag> bag;
+    ComPtr<ParamPropertyBag> bag;
     HostLog& log = log_;
     const std::size_t number = number_;
     bag.Attach(ParamPropertyBag::Create(
         page_.params, [&log, number](const std::wstring& name, VARTYPE requested, HRESULT result) {
           log.Object(number, "bag-read " + Utf8(name) + " " + std::to_string(requested) + " " + HexResult(result));
         }));
-    const HRESULT result = bag ? bagPersistence->Load(bag.Get(), nullptr) : E_OUTOFMEMORY;
+    const HRESULT result = bag ? bagPersistence->Load(bag.get(), nullptr) : E_OUTOFMEMORY;
     log_.Object(number_, "load-bag " + HexResult(result));
     if (FAILED(result)) code = kExitLoadFailed;
     if (bag) log_.Object(number_, "bag-released " + std::to_string(bag.Reset()));
@@ -108,14 +108,14 @@ int EmbeddedObject::Activate(long verb) { return SUCCEEDED(DoVerb(verb)) ? kExit
 HRESULT EmbeddedObject::DoVerb(long verb) {
   if (!object_ || !site_) return E_UNEXPECTED;
   RECT position = position_;  // the object may not keep or change ours
-  const HRESULT result = object_->DoVerb(verb, nullptr, static_cast<IOleClientSite*>(site_.Get()), 0, host_, &position);
+  const HRESULT result = object_->DoVerb(verb, nullptr, static_cast<IOleClientSite*>(site_.get()), 0, host_, &position);
   log_.Object(number_, "do-verb " + std::to_string(verb) + " " + HexResult(result));
   return result;
 }
 
 void EmbeddedObject::LogWindow() {
   if (!object_) return;
-  ComRef<IOleInPlaceObject> inPlace;
+  ComPtr<IOleInPlaceObject> inPlace;
   HRESULT result = object_.As(IID_IOleInPlaceObject, inPlace);
   HWND window = nullptr;
   if (SUCCEEDED(result)) result = inPlace->GetWindow(&window);
@@ -130,7 +130,7 @@ void EmbeddedObject::LogWindow() {
 
 void EmbeddedObject::DrawWindowless(HDC dc) {
   if (!object_ || !site_ || !site_->InPlaceActive() || !site_->Windowless()) return;
-  ComRef<IViewObject> view;
+  ComPtr<IViewObject> view;
   HRESULT result = object_.As(IID_IViewObject, view);
   if (SUCCEEDED(result)) {
     const RECTL bounds = {position_.left, position_.top, position_.right, position_.bottom};

@@ -8,7 +8,7 @@
 #include <cstddef>
 
 #include "client_site.h"
-#include "com_ref.h"
+#include "com_ptr.h"
 #include "host_log.h"
 #include "html_page.h"
 #include "in_place_frame.h"
@@ -54,8 +54,8 @@ class EmbeddedObject {
   RECT position_;
   HostLog& log_;
   HWND host_ = nullptr;
-  ComRef<IOleObject> object_;
-  ComRef<ClientSite> site_;
+  ComPtr<IOleObject> object_;
+  ComPtr<ClientSite> site_;
   DWORD miscStatus_ = 0;
   bool siteGiven_ = false;
   bool drawLogged_ = false;

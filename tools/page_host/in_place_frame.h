@@ -6,7 +6,7 @@
 #include <ole2.h>
 #include <windows.h>
 
-#include "com_ref.h"
+#include "com_ptr.h"
 #include "host_log.h"
 
 namespace orvex::page_host {
@@ -17,7 +17,7 @@ class InPlaceFrame final : public IOleInPlaceFrame {
   static InPlaceFrame* Create(HWND window, HostLog& log);
 
   // The object that made itself active (SetActiveObject), or null.
-  IOleInPlaceActiveObject* ActiveObject() const { return active_.Get(); }
+  IOleInPlaceActiveObject* ActiveObject() const { return active_.get(); }
   // Lets go of the active object, as when the page is closed.
   void ClearActiveObject() { active_.Reset(); }
 
@@ -48,7 +48,7 @@ class InPlaceFrame final : public IOleInPlaceFrame {
   LONG references_ = 1;
   HWND window_;
   HostLog& log_;
-  ComRef<IOleInPlaceActiveObject> active_;
+  ComPtr<IOleInPlaceActiveObject> active_;
 };
 
 }  // namespace orvex::page_host

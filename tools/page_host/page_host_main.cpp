@@ -248,7 +248,7 @@ int Run(HINSTANCE instance) {
   log.Line("host-window " + HexHandle(window.Handle()) + " active " + HexHandle(::GetActiveWindow()));
   if (!active) log.Line("note the host window did not become the active window");
 
-  ComRef<InPlaceFrame> frame;
+  ComPtr<InPlaceFrame> frame;
   frame.Attach(InPlaceFrame::Create(window.Handle(), log));
   if (!frame) {
     Report(options, log, L"out of memory");
@@ -268,14 +268,14 @@ int Run(HINSTANCE instance) {
   for (std::size_t i = 0; i < page.objects.size() && !window.CloseRequested(); ++i) {
     objects.push_back(std::make_unique<EmbeddedObject>(i + 1, page.objects[i], places[i], log));
     EmbeddedObject& object = *objects.back();
-    if (!note(object.Create(options.site, window.Handle(), frame.Get()))) continue;
+    if (!note(object.Create(options.site, window.Handle(), frame.get()))) continue;
     if (!note(object.Load())) continue;
     if (!note(object.Activate(options.verb))) continue;
     object.LogWindow();
     for (const long verb : options.thenVerbs) object.DoVerb(verb);
   }
 
-  if (!window.CloseRequested()) PumpMessages(options, window, *frame.Get());
+  if (!window.CloseRequested()) PumpMessages(options, window, *frame.get());
 
   // Close every object before any is released: a UI-active object gives up
   // the frame's active-object slot while it closes.
