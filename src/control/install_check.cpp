@@ -98,7 +98,7 @@ bool ReadViewerModulePath(const char* clsid, char (&path)[kRegistryPathSize]) {
   return true;
 }
 
-// L5: the installed version and product name from the viewer's module. An
+// The installed version and product name from the viewer's module. An
 // old Quillon is reported with a box; without mayAsk nothing is shown and the
 // result is false when the box would have been due.
 bool ReadViewerModule(RendezvousBlock& block, bool mayAsk) {
@@ -126,7 +126,7 @@ bool ReadViewerModule(RendezvousBlock& block, bool mayAsk) {
   return true;
 }
 
-// L1-L7: fills every field of the block. Without mayAsk nothing is shown, and
+// Fills every field of the block. Without mayAsk nothing is shown, and
 // the result is false when the user would have been told of an old version.
 bool FillBlock(const InfoFields& fields, RendezvousBlock& block, bool mayAsk) {
   CopyText(block.productName, kProductNameSize, fields.productName.text, fields.productName.length);
@@ -163,7 +163,7 @@ bool FillBlock(const InfoFields& fields, RendezvousBlock& block, bool mayAsk) {
   return true;
 }
 
-// L9-L10: with a version installed, is a check for updates due? A due
+// With a version installed, is a check for updates due? A due
 // NextUpdateTime is deleted when mayDelete is set.
 bool UpdateCheckDue(const RendezvousBlock& block, bool mayDelete) {
   RegKey key;
@@ -197,7 +197,7 @@ bool SettledAsNotDue(const InfoFields& fields, const char* rendezvousName) {
   return !UpdateCheckDue(block, /*mayDelete=*/false);
 }
 
-// L11-L12: starts the installer from the Windows directory with the rendezvous name.
+// Starts the installer from the Windows directory with the rendezvous name.
 bool StartInstaller(const char* rendezvousName, CheckResources& check) {
   char windowsDir[MAX_PATH];
   const UINT length = ::GetWindowsDirectoryA(windowsDir, MAX_PATH);
@@ -218,7 +218,7 @@ bool StartInstaller(const char* rendezvousName, CheckResources& check) {
   return true;
 }
 
-// L17-L18: keeps the host window minimised and disabled until the installer
+// Keeps the host window minimised and disabled until the installer
 // releases the rendezvous. The leader also stops waiting when the installer's
 // process ends without releasing it (it crashed or was killed).
 void WaitForFirstInstallation(HWND activeWindow, const CheckResources& check) {

@@ -39,7 +39,8 @@ bool CopyPart(const char* part, DWORD length, char* out, std::size_t outSize) {
   return true;
 }
 
-// Steps 4 to 10 on an open internet handle.
+// On an open internet handle: split the URL, connect, open and send the
+// request, check its status, let the phase read, and close again.
 void Request(InstallerRun& run, HINTERNET internet, const char* url, TransferReading reading) {
   URL_COMPONENTSA parts = {};
   parts.dwStructSize = sizeof(parts);

@@ -35,7 +35,7 @@ HWND MessageOwner(const InstallerRun& run) {
   return dialog != nullptr ? dialog : run.ownerWindow;
 }
 
-// Step A: the progress window, and on a first installation the notice, shown
+// The progress window, and on a first installation the notice, shown
 // before any network work.
 void PrepareJob(InstallerRun& run) {
   run.progressWindow = new ProgressWindow(&run);
@@ -95,7 +95,7 @@ void ReadPackage(InstallerRun& run, HINTERNET request) {
   if (headLength < sizeof(head) && run.bytesDownloaded >= packageSize) run.bytesDownloaded = 0;
 }
 
-// Step C: is there something to download? False ends the job.
+// Is there something to download? False ends the job.
 bool DecideVersion(InstallerRun& run, char (&versionText)[kVersionTextSize]) {
   const ProductInfo& info = *run.productInfo;
   if (info.latestVersion.IsZero()) return false;
@@ -118,7 +118,7 @@ bool DecideVersion(InstallerRun& run, char (&versionText)[kVersionTextSize]) {
   return false;
 }
 
-// Step E: a package already in place. True when the user keeps it.
+// A package already in place. True when the user keeps it.
 bool KeepPackageInPlace(InstallerRun& run) {
   HANDLE file = ::CreateFileA(run.packagePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -144,7 +144,7 @@ void RunPhases(InstallerRun& run) {
   CopyText(lowerName, block.productName);
   ::CharLowerA(lowerName);
 
-  // Step B: the information phase.
+  // The information phase.
   if (!JoinText(run.transferBuffer, sizeof(run.transferBuffer), {block.infoBaseUrl, lowerName, "/info.txt"})) return;
   RunTransfer(run, run.transferBuffer, ReadRecord);
   run.progressWindow->SetStatus("");
@@ -152,7 +152,7 @@ void RunPhases(InstallerRun& run) {
   char versionText[kVersionTextSize];
   if (!DecideVersion(run, versionText)) return;
 
-  // Step D: where the package goes.
+  // Where the package goes.
   if (!JoinText(run.packageFileName, sizeof(run.packageFileName), {lowerName, "_", versionText, ".exe"})) return;
   char packageUrl[kPackageUrlSize];
   if (!JoinText(packageUrl, sizeof(packageUrl), {block.downloadBaseUrl, run.packageFileName})) return;
@@ -160,7 +160,7 @@ void RunPhases(InstallerRun& run) {
 
   if (KeepPackageInPlace(run)) return;
 
-  // Step F: the download phase.
+  // The download phase.
   const char* description = run.productInfo->description;
   if (!block.installedVersion.IsZero()) {
     std::snprintf(run.messageText, sizeof(run.messageText), "Latest version of %s is being downloaded. Please wait...",
