@@ -6,118 +6,176 @@
 #include <string>
 #include <vector>
 
+#include "control_host.h"
 #include "reliability_support.h"
 #include "road_support.h"
 #include "test_registry.h"
 #include "ui_robot.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 namespace {
 
+constexpr char kInstallerProgram[] = "OrvexInstaller.exe";
 constexpr int kProgressTextId = 203;
+// The suite's time budget, and the most any one wait may take of it.
 constexpr DWORD kSuiteBudgetMs = 120000;
+constexpr DWORD kStepMs = 30000;
 
-enum class Stage { kRecord, kDownload, kPackage };
+const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
+
+// Holds the sample setup before it ends, until let go (at the latest when
+// the test lets go of this).
+class SetupHold {
+ public:
+  explicit SetupHold(const std::string& lowerProduct)
+      : event_(::CreateEventA(nullptr, TRUE, FALSE, ("orvextest_setup_go_" + lowerProduct).c_str())) {}
+  ~SetupHold() {
+    LetGo();
+    ::CloseHandle(event_);
+  }
+  SetupHold(const SetupHold&) = delete;
+  SetupHold& operator=(const SetupHold&) = delete;
+  void LetGo() const { ::SetEvent(event_); }
+
+ private:
+  HANDLE event_;
+};
 
 class KillInstaller : public RoadTest {
  protected:
-  static void SetUpTestSuite() { StartSuiteBudget(kSuiteBudgetMs); }
-  // Also between cases: nothing is left waiting for an installer that still runs.
-  void TearDown() override {
-    if (installer_) KillProcess(installer_.Get());
-    follower_.reset();
-    leader_.reset();
-    RoadTest::TearDown();
-  }
-
-  std::string Package() const { return PackageName("1-0-0-5"); }
-  std::string DialogTitle() const { return "Orvex Smart Installer: Downloading " + product_ + "..."; }
-  std::unique_ptr<ControlHost> Host() const { return std::make_unique<ControlHost>(InfoPlan(product_)); }
-
+  static void SetUpTestSuite() { budget_ = Deadline(kSuiteBudgetMs); }
+  static DWORD Step() { return budget_.Left(kStepMs); }
+  bool InstallerEnded() const { return ::WaitForSingleObject(installer_.Get(), 0) == WAIT_OBJECT_0; }
   // Waits for the installer to reach a stage; false at once when it ended before.
   template <typename Condition>
   bool WaitForStage(Condition condition) {
-    const auto ended = [this] { return ::WaitForSingleObject(installer_.Get(), 0) == WAIT_OBJECT_0; };
-    const bool reached = WaitUntil([&] { return condition() || ended(); }, Step()) && !ended();
-    EXPECT_TRUE(reached) << "the installer did not get there; it " << StateOf(installer_.Get());
+    const bool reached = WaitUntil([&] { return condition() || InstallerEnded(); }, Step()) && !InstallerEnded();
+    EXPECT_TRUE(reached) << (InstallerEnded() ? "the installer ended with exit code " +
+                                                    std::to_string(ExitCodeOf(installer_.Get()))
+                                              : std::string("the installer did not get there"));
     return reached;
   }
+
+  std::wstring Info() const { return std::wstring(product_.begin(), product_.end()); }
+
+  std::unique_ptr<ControlHost> Host() const {
+    ControlHost::Plan plan;
+    plan.info = Info();
+    return std::make_unique<ControlHost>(plan);
+  }
+
+  std::string DialogTitle() const { return "Orvex Smart Installer: Downloading " + product_ + "..."; }
 
   // A leader, and a follower that joins once the installer shows its dialog.
   void StartHosts() {
     leader_ = Host();
-    installer_ = WaitForOwnInstaller(Step());
-    ASSERT_TRUE(installer_) << "no installer started";
+    const DWORD pid = WaitForChildProcess(kInstallerProgram, ::GetCurrentProcessId(), Step());
+    ASSERT_NE(pid, 0u) << "no installer started";
+    installer_.Reset(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(installer_.Valid());
     dialog_ = WaitForBoxWhileRunning(DialogTitle(), installer_.Get(), Step());
-    ASSERT_NE(dialog_, nullptr) << "no progress dialog; the installer " << StateOf(installer_.Get());
+    ASSERT_NE(dialog_, nullptr) << "no progress dialog; installer exit code " << ExitCodeOf(installer_.Get());
     follower_ = Host();
     ASSERT_TRUE(WaitForStage([this] { return MinimisedAndDisabled(follower_->Window()); }));
     EXPECT_TRUE(MinimisedAndDisabled(leader_->Window()));
   }
 
+  // Kills the installer; both hosts return restored and enabled.
+  void KillAndExpectHostsBack() {
+    ASSERT_TRUE(KillProcess(installer_.Get()));
+    for (ControlHost* host : {leader_.get(), follower_.get()}) {
+      ASSERT_TRUE(host->WaitDone(Step())) << "a host kept waiting for a dead installer";
+      EXPECT_EQ(host->Events(), kFirstInstallation);
+      EXPECT_FALSE(host->LeftIconic() || host->LeftDisabled());
+      EXPECT_EQ(host->LastResult(), S_OK);
+    }
+    EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
+    EXPECT_TRUE(FindTopLevelWindows(0, "", DialogTitle()).empty()) << "the dialog outlived its installer";
+  }
+
+  // A later first installation, without faults, installs the sample package.
+  void ExpectLaterInstallationWorks() {
+    ::DeleteFileA((ServerRoot() + InfoPath() + ".fault").c_str());
+    ::DeleteFileA((ServerRoot() + "\\" + lower_ + "\\download\\" + PackageName("1-0-0-5") + ".fault").c_str());
+    const auto later = Host();
+    ASSERT_TRUE(later->WaitDone(Step()));
+    EXPECT_EQ(later->Events(), kFirstInstallation);
+    EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
+    EXPECT_TRUE(HasNextUpdateTime(product_));
+    EXPECT_TRUE(ReadFileBytes(PackagePath(PackageName("1-0-0-5"))) == SamplePackageBytes());
+    EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
+  }
+
+  void TearDown() override {
+    // After a failure, nothing is left waiting for an installer that still runs.
+    if (installer_ && ::WaitForSingleObject(installer_.Get(), 0) != WAIT_OBJECT_0) KillProcess(installer_.Get());
+    follower_.reset();
+    leader_.reset();
+    RoadTest::TearDown();
+  }
+
+  static Deadline budget_;
+  UniqueHandle installer_;
   std::unique_ptr<ControlHost> leader_;
   std::unique_ptr<ControlHost> follower_;
-  UniqueHandle installer_;
   HWND dialog_ = nullptr;
 };
 
-TEST_F(KillInstaller, AtEachStageEveryHostReturnsAndALaterCheckWorks) {
-  const struct {
-    const char* what;
-    Stage stage;
-    const char* fault;  // on the record, or on the package when killed in the download
-  } cases[] = {
-      {"during the record fetch", Stage::kRecord, R"({"hang_after": 0})"},
-      {"during the download", Stage::kDownload, R"({"drip": {"chunk": 4096, "delay_ms": 50}})"},
-      {"while the package runs", Stage::kPackage, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    UseProduct("KillStage");
-    PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
-    const std::string faultPath = c.stage == Stage::kDownload ? "/" + lower_ + "/download/" + Package() : InfoPath();
-    if (c.fault != nullptr) SetFault(faultPath, c.fault);
-    // The sample setup waits for this before it ends.
-    const UniqueHandle setupGo(::CreateEventA(nullptr, TRUE, FALSE, ("orvextest_setup_go_" + lower_).c_str()));
-    const AtScopeEnd letSetupGo([&setupGo] { ::SetEvent(setupGo.Get()); });
-    ASSERT_NO_FATAL_FAILURE(StartHosts());
-    // The record asked for; some of the package in, as the progress shows; the setup running.
-    ASSERT_TRUE(WaitForStage([&] {
-      switch (c.stage) {
-        case Stage::kRecord: return !LoggedRequests(InfoPath()).empty();
-        case Stage::kDownload: return !WindowText(::GetDlgItem(dialog_, kProgressTextId)).empty();
-        default: return SetupRan(lower_);
-      }
-    }));
-    // The next check is recorded just before the package starts.
-    EXPECT_EQ(HasNextUpdateTime(product_), c.stage == Stage::kPackage);
+Deadline KillInstaller::budget_;
 
-    ASSERT_TRUE(KillProcess(installer_.Get()));
-    ASSERT_TRUE(ReturnedWith(ReportOf(*leader_, Step()), kFirstInstallation)) << "the leader";
-    ASSERT_TRUE(ReturnedWith(ReportOf(*follower_, Step()), kFirstInstallation)) << "the follower";
-    EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
-    ::SetEvent(setupGo.Get());
-    if (c.stage != Stage::kPackage) {
-      EXPECT_FALSE(SetupRan(lower_));
-      // A cut-off package is found at the next run, of the wrong size, and replaced.
-      EXPECT_LT(ReadFileBytes(PackagePath(Package())).size(), SamplePackageBytes().size());
-    }
+TEST_F(KillInstaller, DuringTheRecordFetch) {
+  UseProduct("KillRecord");
+  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  SetFault(InfoPath(), R"({"hang_after": 0})");
+  ASSERT_NO_FATAL_FAILURE(StartHosts());
+  ASSERT_TRUE(WaitForStage([this] { return !LoggedRequests(InfoPath()).empty(); }));
+  ASSERT_NO_FATAL_FAILURE(KillAndExpectHostsBack());
+  EXPECT_FALSE(HasNextUpdateTime(product_));
+  ASSERT_NO_FATAL_FAILURE(ExpectLaterInstallationWorks());
+}
 
-    // A later due check without the fault installs the package, or finds the
-    // product up to date after a package that went on installing on its own.
-    if (c.fault != nullptr) ::DeleteFileA((ServerRoot() + faultPath + ".fault").c_str());
-    DeleteMachineKey(DownloadsKeyPath(product_));
-    const std::size_t fetched = LoggedRequests(InfoPath()).size();
-    const auto later = Host();
-    EXPECT_TRUE(ReturnedWith(ReportOf(*later, Step()),
-                             c.stage == Stage::kPackage ? std::vector<std::string>() : kFirstInstallation))
-        << "the later check";
-    EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
-    EXPECT_EQ(LoggedRequests(InfoPath()).size(), fetched + 1);
-    EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
-    EXPECT_TRUE(HasNextUpdateTime(product_));
-    EXPECT_TRUE(ReadFileBytes(PackagePath(Package())) == SamplePackageBytes());
-  }
+TEST_F(KillInstaller, DuringTheDownload) {
+  UseProduct("KillDownload");
+  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  SetFault("/" + lower_ + "/download/" + PackageName("1-0-0-5"), R"({"drip": {"chunk": 4096, "delay_ms": 50}})");
+  ASSERT_NO_FATAL_FAILURE(StartHosts());
+  // Some of the package is in: the progress shows it.
+  ASSERT_TRUE(WaitForStage([this] { return !WindowText(::GetDlgItem(dialog_, kProgressTextId)).empty(); }));
+  ASSERT_NO_FATAL_FAILURE(KillAndExpectHostsBack());
+  EXPECT_FALSE(HasNextUpdateTime(product_));
+  EXPECT_FALSE(SetupRan(lower_));
+  // The cut-off package is found at the next run, of the wrong size, and replaced.
+  EXPECT_LT(ReadFileBytes(PackagePath(PackageName("1-0-0-5"))).size(), SamplePackageBytes().size());
+  ASSERT_NO_FATAL_FAILURE(ExpectLaterInstallationWorks());
+}
+
+TEST_F(KillInstaller, WhileThePackageRuns) {
+  UseProduct("KillPackage");
+  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  SetupHold setup(lower_);
+  ASSERT_NO_FATAL_FAILURE(StartHosts());
+  ASSERT_TRUE(WaitForStage([this] { return SetupRan(lower_); })) << "the package never ran";
+  EXPECT_TRUE(HasNextUpdateTime(product_)) << "recorded before the package started";
+  ASSERT_NO_FATAL_FAILURE(KillAndExpectHostsBack());
+  setup.LetGo();
+
+  // The package finished installing on its own. A later check finds the
+  // product installed and not due, and starts nothing.
+  const std::size_t fetched = LoggedRequests(InfoPath()).size();
+  auto later = Host();
+  ASSERT_TRUE(later->WaitDone(Step()));
+  EXPECT_TRUE(later->Events().empty());
+  EXPECT_TRUE(ChildProcesses(kInstallerProgram, {::GetCurrentProcessId()}).empty());
+  // Once due, the update check finds it up to date and records the next check.
+  DeleteMachineKey(DownloadsKeyPath(product_));
+  later = Host();
+  ASSERT_TRUE(later->WaitDone(Step()));
+  EXPECT_TRUE(later->Events().empty());
+  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
+  EXPECT_TRUE(HasNextUpdateTime(product_));
+  EXPECT_EQ(LoggedRequests(InfoPath()).size(), fetched + 1);
+  EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
 }
 
 }  // namespace

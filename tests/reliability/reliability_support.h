@@ -1,27 +1,31 @@
-// What the reliability tests share: waits bounded by a suite's time budget, the
-// programs, installers and boxes they watch, and what the hosts report.
+// What the reliability tests look at from outside: whether a rendezvous's
+// named objects still exist, which installer processes a host started, and
+// bounded waits for either.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "control_host.h"
-#include "host_report.h"
-#include "win_handles.h"
-
 namespace orvex::test {
 
-constexpr char kInstallerProgram[] = "OrvexInstaller.exe";
-constexpr char kErrorBoxTitle[] = "Error Accessing Internet";
-inline const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
+// A time budget that the waits of a suite draw from, so that the suite as a
+// whole stays bounded however many of its waits run to their end after a
+// failure.
+class Deadline {
+ public:
+  explicit Deadline(DWORD budgetMs = 0) : end_(::GetTickCount64() + budgetMs) {}
+  // The time left, at most capMs; 0 once the budget is spent.
+  DWORD Left(DWORD capMs = INFINITE) const {
+    const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG left = now >= end_ ? 0 : end_ - now;
+    return left < capMs ? static_cast<DWORD>(left) : capMs;
+  }
 
-// The suite's time budget, started by its SetUpTestSuite, bounds it however many
-// waits run to their end after a failure; one wait takes at most capMs of it.
-void StartSuiteBudget(DWORD budgetMs);
-DWORD Step(DWORD capMs = 30000);
+ private:
+  ULONGLONG end_;
+};
 
 // A program a test started. One that still runs when the test lets go of it
 // is ended by force, so that a failed test leaves nothing running.
@@ -29,14 +33,17 @@ class ChildProcess {
  public:
   explicit ChildProcess(const std::string& commandLine);
   ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Started() const { return process_.Valid(); }
+  bool Started() const { return process_ != nullptr; }
   DWORD Pid() const { return pid_; }
+  bool Ended() const { return Wait(0) != STILL_ACTIVE; }
   // Its exit code once it ended within timeoutMs; STILL_ACTIVE otherwise.
   DWORD Wait(DWORD timeoutMs) const;
 
  private:
-  UniqueHandle process_;
+  HANDLE process_ = nullptr;
   DWORD pid_ = 0;
 };
 
@@ -54,23 +61,23 @@ class AtScopeEnd {
   Action action_;
 };
 
-// Waits up to timeoutMs until none of "info_", "installing_" or "sync_" + name
-// can be opened any more.
+// True while any of "info_", "installing_" or "sync_" + name can be opened.
+bool RendezvousExists(const std::string& name);
+// Waits up to timeoutMs until none of them exists any more.
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs);
 
-// Running installers whose parent is one of parents.
-std::vector<DWORD> RunningInstallers(const std::vector<DWORD>& parents);
-// The installer a host of this process started, within timeoutMs; or invalid.
-UniqueHandle WaitForOwnInstaller(DWORD timeoutMs);
+// Running processes whose program file is exeName (without regard to case)
+// and whose parent is one of parents.
+std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>& parents);
+// Waits up to timeoutMs for such a process of this parent; 0 when none came.
+DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs);
 
 // Waits up to timeoutMs for a dialog box of any process with this title; gives
 // up early when the process that should show it has ended. Null when none came.
 HWND WaitForBoxWhileRunning(const std::string& title, HANDLE process, DWORD timeoutMs);
 
-// The exit code of a process that ended, STILL_ACTIVE while it runs; and
-// for messages, "still runs" or "ended with exit code N".
+// The exit code of a process that ended, STILL_ACTIVE while it runs.
 DWORD ExitCodeOf(HANDLE process);
-std::string StateOf(HANDLE process);
 
 // Ends the process and waits (bounded) until it is gone.
 bool KillProcess(DWORD pid);
@@ -89,19 +96,5 @@ bool WaitUntil(Condition condition, DWORD timeoutMs) {
 
 // A window minimised and disabled, as during a first installation.
 inline bool MinimisedAndDisabled(HWND window) { return ::IsIconic(window) && !::IsWindowEnabled(window); }
-
-// A host's plan to set Info once to this text.
-inline ControlHost::Plan InfoPlan(const std::string& info) {
-  ControlHost::Plan plan;
-  plan.info.assign(info.begin(), info.end());
-  return plan;
-}
-
-// What a host reports once it returned within timeoutMs, as a host process does
-// through its exit code; one that did not return reports that, as a failure.
-HostReport ReportOf(ControlHost& host, DWORD timeoutMs);
-HostReport ReportOf(const ChildProcess& host, DWORD timeoutMs);
-// The host returned with these window events, its window restored and enabled.
-::testing::AssertionResult ReturnedWith(const HostReport& report, const std::vector<std::string>& events);
 
 }  // namespace orvex::test

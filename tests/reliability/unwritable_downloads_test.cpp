@@ -10,103 +10,153 @@
 #include "road_support.h"
 #include "test_registry.h"
 #include "ui_robot.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 namespace {
 
+constexpr char kInstallerProgram[] = "OrvexInstaller.exe";
+constexpr char kErrorBoxTitle[] = "Error Accessing Internet";
 constexpr char kInPlace[] = "not a folder";
+// The suite's time budget, and the most any one wait may take of it.
 constexpr DWORD kSuiteBudgetMs = 120000;
+constexpr DWORD kStepMs = 30000;
+
+const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
 bool IsFolder(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 class UnwritableDownloads : public RoadTest {
  protected:
-  static void SetUpTestSuite() { StartSuiteBudget(kSuiteBudgetMs); }
+  static void SetUpTestSuite() { budget_ = Deadline(kSuiteBudgetMs); }
   void SetUp() override { RestoreFolder(); }
-  // Also between cases: no installer left with a box open, nothing in the way.
+  static DWORD Step() { return budget_.Left(kStepMs); }
   void TearDown() override {
-    if (installer_) KillProcess(installer_.Get());
+    StopInstaller();
     RestoreFolder();
-    ::RemoveDirectoryA(PackagePath(Package()).c_str());
+    if (!blockingFolder_.empty()) ::RemoveDirectoryA(blockingFolder_.c_str());
     RoadTest::TearDown();
   }
 
-  std::string Package() const { return PackageName("1-0-0-5"); }
   static std::string AsidePath() { return DownloadsFolder() + ".reliability-aside"; }
 
   // A file where the downloads folder goes; the folder itself is kept aside.
-  static void BlockFolder() {
+  void BlockDownloadsFolder() {
     const std::string folder = DownloadsFolder();
     ::CreateDirectoryA(folder.substr(0, folder.find_last_of('\\')).c_str(), nullptr);
-    ASSERT_TRUE(!IsFolder(folder) || ::MoveFileA(folder.c_str(), AsidePath().c_str()));
+    if (IsFolder(folder)) {
+      ASSERT_TRUE(::MoveFileA(folder.c_str(), AsidePath().c_str()));
+    }
     ASSERT_TRUE(WriteFileBytes(folder, kInPlace));
-  }
-
-  // A folder where the package file goes.
-  void BlockPackage() const {
-    ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
-    ASSERT_TRUE(::CreateDirectoryA(PackagePath(Package()).c_str(), nullptr) || IsFolder(PackagePath(Package())));
   }
 
   // The downloads folder as it was, also after a run that stopped half-way.
   static void RestoreFolder() {
     const std::string folder = DownloadsFolder();
-    if (!IsFolder(folder) && ReadFileBytes(folder) == kInPlace) ::DeleteFileA(folder.c_str());
+    if (IsFile(folder) && ReadFileBytes(folder) == kInPlace) ::DeleteFileA(folder.c_str());
     if (IsFolder(AsidePath()) && !IsFolder(folder)) ::MoveFileA(AsidePath().c_str(), folder.c_str());
   }
 
-  // Presses a button of the installer's box; fails, with the reason, when no box came.
-  void Answer(const char* title, const char* button) {
-    const HWND box = WaitForBoxWhileRunning(title, installer_.Get(), Step());
-    ASSERT_NE(box, nullptr) << "no box \"" << title << "\"; the installer " << StateOf(installer_.Get());
-    ASSERT_TRUE(PressButton(box, button));
+  // After a failure, no installer is left with a box open, and no host
+  // waiting for it.
+  void StopInstaller() {
+    if (installer_ && ::WaitForSingleObject(installer_.Get(), 0) != WAIT_OBJECT_0) KillProcess(installer_.Get());
   }
 
-  UniqueHandle installer_;
-};
+  // Waits for the installer that this process's host started.
+  void CatchInstaller() {
+    const DWORD pid = WaitForChildProcess(kInstallerProgram, ::GetCurrentProcessId(), Step());
+    ASSERT_NE(pid, 0u) << "no installer started";
+    installer_.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
+    ASSERT_TRUE(installer_.Valid());
+  }
 
-TEST_F(UnwritableDownloads, TheFailureIsReportedAndNothingRuns) {
-  const struct {
-    const char* what;
-    bool blockPackage;  // a folder where the package goes, else a file where the folder goes
-    bool update;
-  } cases[] = {
-      {"a file where the folder goes, at a first installation", false, false},
-      {"a file where the folder goes, at an update", false, true},
-      {"a folder where the package goes, at a first installation", true, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    UseProduct("Blocked");
-    PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
-    ASSERT_TRUE(!c.update || SetInstalledVersion(product_, PackedVersion::Make(1, 0, 0, 0)));
-    ASSERT_NO_FATAL_FAILURE(c.blockPackage ? BlockPackage() : BlockFolder());
-    CheckHost host(product_);
-    const AtScopeEnd stop([this] {
-      if (installer_) KillProcess(installer_.Get());
-    });
-    installer_ = WaitForOwnInstaller(Step());
-    ASSERT_TRUE(installer_) << "no installer started";
-    if (c.update) {
-      // An update lets the host go at once, and asks before it downloads.
-      ASSERT_TRUE(host.WaitDone(Step()));
-      ASSERT_NO_FATAL_FAILURE(Answer("Confirm Download", "Yes"));
-    }
-    ASSERT_NO_FATAL_FAILURE(Answer(kErrorBoxTitle, "OK")) << "the failure was not reported";
-    // Then the installer ends of itself, normally.
+  // Answers the error box; then the installer ends of itself, with exit code 0.
+  void ExpectReportedAndNormalEnd() {
+    const HWND box = WaitForInstallerBox(kErrorBoxTitle);
+    ASSERT_NE(box, nullptr) << "the failure was not reported";
+    ASSERT_TRUE(PressButton(box, "OK"));
     ASSERT_EQ(::WaitForSingleObject(installer_.Get(), Step()), WAIT_OBJECT_0);
-    EXPECT_EQ(ExitCodeOf(installer_.Get()), 0u) << "the installer did not end normally";
+    DWORD exitCode = STILL_ACTIVE;
+    ASSERT_TRUE(::GetExitCodeProcess(installer_.Get(), &exitCode));
+    EXPECT_EQ(exitCode, 0u) << "the installer did not end normally";
     EXPECT_FALSE(SetupRan(lower_));
     EXPECT_FALSE(HasNextUpdateTime(product_)) << "the next check must stay due";
-    ASSERT_TRUE(host.WaitDone(Step()));
-    EXPECT_EQ(host.Events(), c.update ? std::vector<std::string>() : kFirstInstallation);
-    EXPECT_TRUE(c.blockPackage ? IsFolder(PackagePath(Package())) : ReadFileBytes(DownloadsFolder()) == kInPlace)
-        << "what stood in the download's way was changed";
-    EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
+    EXPECT_TRUE(FindTopLevelWindows(0, "#32770", kErrorBoxTitle).empty()) << "a second report";
   }
+
+  // Waits for a box of the installer; null, with the reason, when none came.
+  HWND WaitForInstallerBox(const char* title) {
+    const HWND box = WaitForBoxWhileRunning(title, installer_.Get(), Step());
+    const DWORD exitCode = ExitCodeOf(installer_.Get());
+    EXPECT_NE(box, nullptr) << "no box \"" << title << "\""
+                            << (exitCode == STILL_ACTIVE ? std::string()
+                                                         : "; the installer ended with exit code " +
+                                                               std::to_string(exitCode));
+    return box;
+  }
+
+  static Deadline budget_;
+  UniqueHandle installer_;
+  std::string blockingFolder_;
+};
+
+Deadline UnwritableDownloads::budget_;
+
+TEST_F(UnwritableDownloads, AFileWhereTheFolderGoesFailsAFirstInstallation) {
+  UseProduct("BlockedFolder");
+  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  ASSERT_NO_FATAL_FAILURE(BlockDownloadsFolder());
+  CheckHost host(product_);
+  const AtScopeEnd stop([this] { StopInstaller(); });
+  ASSERT_NO_FATAL_FAILURE(CatchInstaller());
+  ASSERT_NO_FATAL_FAILURE(ExpectReportedAndNormalEnd());
+  ASSERT_TRUE(host.WaitDone(Step()));
+  EXPECT_EQ(host.Events(), kFirstInstallation);
+  EXPECT_TRUE(ReadFileBytes(DownloadsFolder()) == kInPlace) << "the file in the folder's place was changed";
+  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
+}
+
+TEST_F(UnwritableDownloads, AFileWhereTheFolderGoesFailsAnUpdate) {
+  UseProduct("BlockedUpdate");
+  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  ASSERT_TRUE(SetInstalledVersion(product_, PackedVersion::Make(1, 0, 0, 0)));
+  ASSERT_NO_FATAL_FAILURE(BlockDownloadsFolder());
+  {
+    CheckHost host(product_);
+    ASSERT_NO_FATAL_FAILURE(CatchInstaller());
+    ASSERT_TRUE(host.WaitDone(Step()));
+    EXPECT_TRUE(host.Events().empty()) << "an update leaves the host window alone";
+  }
+  const HWND confirm = WaitForInstallerBox("Confirm Download");
+  ASSERT_NE(confirm, nullptr);
+  ASSERT_TRUE(PressButton(confirm, "Yes"));
+  ASSERT_NO_FATAL_FAILURE(ExpectReportedAndNormalEnd());
+  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
+}
+
+TEST_F(UnwritableDownloads, AFolderWhereThePackageGoesFailsAFirstInstallation) {
+  UseProduct("BlockedPackage");
+  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  blockingFolder_ = PackagePath(PackageName("1-0-0-5"));
+  ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
+  ASSERT_TRUE(::CreateDirectoryA(blockingFolder_.c_str(), nullptr) || IsFolder(blockingFolder_));
+  CheckHost host(product_);
+  const AtScopeEnd stop([this] { StopInstaller(); });
+  ASSERT_NO_FATAL_FAILURE(CatchInstaller());
+  ASSERT_NO_FATAL_FAILURE(ExpectReportedAndNormalEnd());
+  ASSERT_TRUE(host.WaitDone(Step()));
+  EXPECT_EQ(host.Events(), kFirstInstallation);
+  EXPECT_TRUE(IsFolder(blockingFolder_));
+  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
 }
 
 }  // namespace

@@ -1,0 +1,94 @@
+// The installer killed after it opened the rendezvous but before it
+// acknowledged on "sync_": the leader and its followers return, no window is
+// left minimised or disabled, and a later check starts a fresh installer.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "control_host.h"
+#include "installer_double_client.h"
+#include "reliability_support.h"
+#include "test_registry.h"
+#include "win_handles.h"
+
+namespace orvex::test {
+namespace {
+
+// The test's time budget, and the most any one wait may take of it.
+constexpr DWORD kBudgetMs = 90000;
+constexpr DWORD kStepMs = 30000;
+// How long a follower that got ready is given to reach the rendezvous.
+constexpr DWORD kJoinMs = 500;
+
+const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
+
+class KillBeforeSync : public ::testing::Test {
+ protected:
+  void SetUp() override { ForgetProduct(kProduct); }
+  void TearDown() override { ForgetProduct(kProduct); }
+  static constexpr const char* kProduct = "KillBeforeSync";
+  static const std::wstring& Info() {
+    static const std::wstring info = L"KillBeforeSync";
+    return info;
+  }
+};
+
+TEST_F(KillBeforeSync, LeaderAndFollowersReturnUntouchedAndALaterCheckStartsAgain) {
+  const Deadline budget(kBudgetMs);
+  const auto step = [&budget] { return budget.Left(kStepMs); };
+  UseDouble(kProduct, DoubleMode::kHangBeforeAcknowledge);
+  DoubleHold hold(kProduct);
+  ControlHost::Plan leaderPlan;
+  leaderPlan.info = Info();
+  ControlHost leader(leaderPlan);
+  ASSERT_TRUE(hold.WaitHeld(step())) << "the installer never opened the rendezvous";
+  DoubleRecord record;
+  ASSERT_TRUE(ReadDoubleRecord(kProduct, record));
+  ASSERT_TRUE(record.opened);
+
+  // Two followers, one in another process, join while nothing is acknowledged.
+  const UniqueHandle ready(::CreateSemaphoreA(nullptr, 0, 2, "orvextest_kill_ready"));
+  ControlHost::Plan followerPlan;
+  followerPlan.info = Info();
+  followerPlan.ready = ready.Get();
+  ControlHost follower(followerPlan);
+  ChildProcess runner("\"" + TestFilePath("control_host_runner.exe") + "\" orvextest_kill_ready - \"" + kProduct +
+                      "\"");
+  ASSERT_TRUE(runner.Started());
+  const AtScopeEnd letGo([&hold] { hold.LetGo(); });
+  EXPECT_EQ(::WaitForSingleObject(ready.Get(), step()), WAIT_OBJECT_0);
+  EXPECT_EQ(::WaitForSingleObject(ready.Get(), step()), WAIT_OBJECT_0);
+  ::Sleep(kJoinMs);
+  EXPECT_FALSE(leader.Done());
+  EXPECT_FALSE(follower.Done());
+  EXPECT_FALSE(runner.Ended());
+
+  ASSERT_TRUE(KillProcess(record.pid));
+  EXPECT_TRUE(leader.WaitDone(step())) << "the leader kept waiting for a dead installer";
+  EXPECT_TRUE(follower.WaitDone(step())) << "a follower kept waiting for a dead installer";
+  const DWORD runnerReport = runner.Wait(step());
+  EXPECT_NE(runnerReport, static_cast<DWORD>(STILL_ACTIVE)) << "the follower process kept waiting for a dead installer";
+
+  // Nothing was acknowledged, so nobody touched a window.
+  EXPECT_TRUE(leader.Events().empty());
+  EXPECT_TRUE(follower.Events().empty());
+  EXPECT_EQ(runnerReport, 0u) << "the follower process saw its window change, or failed";
+  EXPECT_FALSE(leader.LeftIconic() || leader.LeftDisabled() || follower.LeftIconic() || follower.LeftDisabled());
+  EXPECT_TRUE(WaitRendezvousGone(kProduct, step()));
+  ASSERT_TRUE(ReadDoubleRecord(kProduct, record));
+  EXPECT_EQ(record.runs, 1u) << "a follower started an installer of its own";
+
+  // A later check leads a fresh rendezvous and starts the installer again.
+  UseDouble(kProduct, DoubleMode::kRelease);
+  ControlHost later(leaderPlan);
+  ASSERT_TRUE(later.WaitDone(step()));
+  EXPECT_EQ(later.Events(), kFirstInstallation);
+  ASSERT_TRUE(ReadDoubleRecord(kProduct, record));
+  EXPECT_EQ(record.runs, 2u);
+  EXPECT_TRUE(WaitRendezvousGone(kProduct, step()));
+}
+
+}  // namespace
+}  // namespace orvex::test

@@ -1,0 +1,60 @@
+#include "page_host_process.h"
+
+#include <fstream>
+
+#include "control_module.h"
+#include "test_registry.h"
+
+namespace orvex::test {
+
+std::string ControlPageWithInfo(const std::string& info) {
+  return "<html><head><title>Reliability page</title></head><body>\n"
+         "<object classid=\"clsid:5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12\" width=\"200\" height=\"40\">\n"
+         "  <param name=\"Info\" value=\"" + info + "\">\n"
+         "</object>\n</body></html>\n";
+}
+
+PageHostProcess::PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs) {
+  char temp[MAX_PATH] = "";
+  ::GetTempPathA(MAX_PATH, temp);
+  pagePath_ = std::string(temp) + "orvex_reliability_" + name + ".html";
+  logPath_ = std::string(temp) + "orvex_reliability_" + name + ".log";
+  ::DeleteFileA(logPath_.c_str());
+  {
+    std::ofstream out(pagePath_, std::ios::binary | std::ios::trunc);
+    out << page;
+    if (!out) return;
+  }
+  host_ = std::make_unique<ChildProcess>("\"" + FullPath(TestFilePath("..\\OrvexPageHost.exe")) + "\" --log \"" +
+                                         logPath_ + "\" --close-after " + std::to_string(closeAfterMs) + " \"" +
+                                         pagePath_ + "\"");
+}
+
+PageHostProcess::~PageHostProcess() {
+  host_.reset();  // ends a host that still runs
+  ::DeleteFileA(pagePath_.c_str());
+  ::DeleteFileA(logPath_.c_str());
+}
+
+std::vector<std::string> PageHostProcess::Log() const {
+  std::vector<std::string> lines;
+  std::ifstream log(logPath_, std::ios::binary);
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string PageHostProcess::LogText() const {
+  std::string text;
+  for (const std::string& line : Log()) text += line + "\n";
+  return text;
+}
+
+bool PageHostProcess::LogHasInOrder(const std::vector<std::string>& lines) const {
+  std::size_t next = 0;
+  for (const std::string& line : Log()) {
+    if (next < lines.size() && line == lines[next]) ++next;
+  }
+  return next == lines.size();
+}
+
+}  // namespace orvex::test

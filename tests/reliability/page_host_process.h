@@ -1,0 +1,47 @@
+// The page host run in the background on a page of one control, so that a
+// test can answer the installer's boxes while the page loads, then read the
+// host's log.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reliability_support.h"
+
+namespace orvex::test {
+
+// A page of one object of the control whose Info parameter is info.
+std::string ControlPageWithInfo(const std::string& info);
+
+class PageHostProcess {
+ public:
+  // Writes the page to the temporary folder and starts OrvexPageHost.exe on
+  // it with "--log LOG --close-after MS".
+  PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs = 100);
+  // Ends the host if it still runs; removes the page and the log.
+  ~PageHostProcess();
+  PageHostProcess(const PageHostProcess&) = delete;
+  PageHostProcess& operator=(const PageHostProcess&) = delete;
+
+  bool Started() const { return host_ != nullptr && host_->Started(); }
+  DWORD Pid() const { return host_ != nullptr ? host_->Pid() : 0; }
+  // Waits up to timeoutMs for the host to end; its exit code, or
+  // STILL_ACTIVE when it did not end.
+  DWORD Wait(DWORD timeoutMs) const { return host_ != nullptr ? host_->Wait(timeoutMs) : STILL_ACTIVE; }
+
+  // The log as written so far, one event per line.
+  std::vector<std::string> Log() const;
+  std::string LogText() const;
+  // Whether these lines stand in the log in this order (others between them).
+  bool LogHasInOrder(const std::vector<std::string>& lines) const;
+
+ private:
+  std::string pagePath_;
+  std::string logPath_;
+  std::unique_ptr<ChildProcess> host_;
+};
+
+}  // namespace orvex::test
