@@ -22,6 +22,17 @@ info_server="$here/../tests/support/info_server.py"
 
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
+# A new prefix: 64-bit with 32-bit support, null graphics driver, no crash
+# dialogs. Wine's output goes to $log.
+log="${prefix%/}.log"
+make_prefix() {
+  rm -rf "$prefix" && mkdir -p "$prefix" && : >"$log" &&
+    "$wine64" wineboot -i </dev/null >>"$log" 2>&1 &&
+    "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1 &&
+    "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >>"$log" 2>&1 &&
+    wineserver -w </dev/null >>"$log" 2>&1
+}
+
 stop_info_server() {
   root=$1
   if [ -f "$root/.server.pid" ]; then
@@ -36,12 +47,17 @@ case "$command" in
     root=${4:-}
     quiet wineserver -k || true
     if [ ! -f "$prefix/.orvex-ready" ]; then
-      rm -rf "$prefix"
-      mkdir -p "$prefix"
-      quiet "$wine64" wineboot -i
-      quiet "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
-      quiet "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-      quiet wineserver -w
+      # Making a prefix now and then fails for reasons of Wine's own: once
+      # more from scratch, and Wine's output is kept beside the prefix.
+      if ! make_prefix; then
+        echo "making $prefix failed; once more (Wine's output: $log)" >&2
+        quiet wineserver -k || true
+        if ! make_prefix; then
+          echo "$prefix could not be made; the end of Wine's output:" >&2
+          tail -n 20 "$log" >&2 || true
+          exit 1
+        fi
+      fi
       touch "$prefix/.orvex-ready"
     fi
     cp "$installer" "$prefix/drive_c/windows/OrvexInstaller.exe"
