@@ -44,6 +44,10 @@ if [ -z "${ORVEX_DEMO_INSIDE:-}" ]; then
   echo "== Orvex Smart Installer demo ($arch) =="
   echo "-- preparing: packages and build"
   bash tools/install-deps.sh
+  if [ "$arch" = x86 ] && ! reason=$(sh cmake/runs-32bit.sh /usr/lib/wine/wine); then
+    echo "demo: the x86 demo cannot run here: $reason" >&2
+    exit 1
+  fi
   if ! command -v import >/dev/null 2>&1; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends imagemagick >/dev/null
   fi

@@ -44,7 +44,7 @@ class FirstInstallation : public CheckTest {
   // lets the rendezvous go.
   static void FollowUntilLetGo(HeldLeader& installation, const std::string& name) {
     CheckHost follower(name);
-    ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
+    ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), kCheckTimeoutMs));
     EXPECT_FALSE(follower.Done());
     installation.LetGo();
     ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
@@ -61,8 +61,9 @@ TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
   CheckHost& host = installation.Leader();
-  ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window(), 5000));
-  ::Sleep(100);
+  ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window(), kCheckTimeoutMs));
+  // Pumping after it minimised the window: the check is in its wait.
+  ASSERT_TRUE(WindowThreadPumps(host.Window(), kCheckTimeoutMs));
   EXPECT_FALSE(host.Done()) << "the check must wait for installing_";
   installation.LetGo();
   ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
@@ -88,7 +89,7 @@ TEST_F(FirstInstallation, InstallerKilledWhileHoldingReleasesLeaderAndFollower) 
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
   CheckHost follower(name);
-  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
+  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), kCheckTimeoutMs));
 
   HANDLE installer = ::OpenProcess(PROCESS_TERMINATE, FALSE, Record(name).pid);
   ASSERT_NE(installer, nullptr);

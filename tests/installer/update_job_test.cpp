@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "reliability_support.h"
 #include "road_support.h"
 #include "test_registry.h"
 #include "ui_robot.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 namespace {
@@ -32,6 +34,12 @@ bool WaitUntil(Condition condition) {
     ::Sleep(10);
   }
   return true;
+}
+
+ULONGLONG ExitTime(HANDLE process) {
+  FILETIME created = {}, exited = {}, kernel = {}, user = {};
+  ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+  return (static_cast<ULONGLONG>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
 }
 
 std::string Item(HWND dialog, int id) { return WindowText(::GetDlgItem(dialog, id)); }
@@ -60,6 +68,9 @@ TEST_F(Road, FirstInstallationDownloadsRunsAndWaitsForThePackage) {
 
   const HWND dialog = WaitForBox("Orvex Smart Installer: Downloading RoadFirst...");
   ASSERT_NE(dialog, nullptr);
+  const DWORD installerPid = WaitForChildProcess("OrvexInstaller.exe", ::GetCurrentProcessId(), kRoadTimeoutMs);
+  const UniqueHandle installerProcess(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, installerPid));
+  ASSERT_TRUE(installerProcess);
   // The record's description replaces the notice's, then the download shows its progress.
   std::string progress;
   EXPECT_TRUE(WaitUntil([&] { return (progress = Item(dialog, 203)).find("Downloaded]") != std::string::npos; }));
@@ -70,13 +81,20 @@ TEST_F(Road, FirstInstallationDownloadsRunsAndWaitsForThePackage) {
   ASSERT_TRUE(WaitUntil([&] { return SetupRan(lower_); })) << "the package never ran";
   EXPECT_TRUE(HasNextUpdateTime(product_)) << "written before the package starts";
   EXPECT_FALSE(::IsWindowVisible(dialog)) << "the dialog is hidden while the package runs";
-  ::Sleep(200);
-  EXPECT_FALSE(installer.Ended()) << "the installer lasts until the package ends";
-  EXPECT_FALSE(host.Done());
   EXPECT_EQ(ReadSetupRecord(lower_).path, PackagePath(PackageName("1-0-0-5")));
+  // The installer lasts until the package ends: it ends after the package,
+  // which is held until the test lets it go.
+  const UniqueHandle setupProcess(::OpenProcess(
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+      WaitForChildProcess(PackageName("1-0-0-5").c_str(), installerPid, kRoadTimeoutMs)));
+  ASSERT_TRUE(setupProcess) << "the held package is not running";
+  EXPECT_FALSE(host.Done());
 
   ::SetEvent(hold.go);
   ASSERT_TRUE(installer.Wait());
+  ASSERT_EQ(::WaitForSingleObject(installerProcess.Get(), kRoadTimeoutMs), WAIT_OBJECT_0);
+  ASSERT_EQ(::WaitForSingleObject(setupProcess.Get(), kRoadTimeoutMs), WAIT_OBJECT_0);
+  EXPECT_GE(ExitTime(installerProcess.Get()), ExitTime(setupProcess.Get())) << "the installer ended before the package";
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
   EXPECT_EQ(host.Events(), (std::vector<std::string>{"minimized", "disabled", "enabled", "restored"}));
   EXPECT_TRUE(ReadFileBytes(PackagePath(PackageName("1-0-0-5"))) == SamplePackageBytes()) << "the package as served";

@@ -11,6 +11,7 @@
 #include "installer_double_client.h"
 #include "reliability_support.h"
 #include "test_registry.h"
+#include "ui_robot.h"
 #include "win_handles.h"
 
 namespace orvex::test {
@@ -19,8 +20,6 @@ namespace {
 // The test's time budget, and the most any one wait may take of it.
 constexpr DWORD kBudgetMs = 90000;
 constexpr DWORD kStepMs = 30000;
-// How long a follower that got ready is given to reach the rendezvous.
-constexpr DWORD kJoinMs = 500;
 
 const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
@@ -49,18 +48,17 @@ TEST_F(KillBeforeSync, LeaderAndFollowersReturnUntouchedAndALaterCheckStartsAgai
   ASSERT_TRUE(record.opened);
 
   // Two followers, one in another process, join while nothing is acknowledged.
-  const UniqueHandle ready(::CreateSemaphoreA(nullptr, 0, 2, "orvextest_kill_ready"));
   ControlHost::Plan followerPlan;
   followerPlan.info = Info();
-  followerPlan.ready = ready.Get();
   ControlHost follower(followerPlan);
-  ChildProcess runner("\"" + TestFilePath("control_host_runner.exe") + "\" orvextest_kill_ready - \"" + kProduct +
-                      "\"");
+  ChildProcess runner("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + kProduct + "\"");
   ASSERT_TRUE(runner.Started());
   const AtScopeEnd letGo([&hold] { hold.LetGo(); });
-  EXPECT_EQ(::WaitForSingleObject(ready.Get(), step()), WAIT_OBJECT_0);
-  EXPECT_EQ(::WaitForSingleObject(ready.Get(), step()), WAIT_OBJECT_0);
-  ::Sleep(kJoinMs);
+  // Each follower pumps messages only in its check's wait: once both answer,
+  // both have joined the rendezvous.
+  ASSERT_TRUE(WindowThreadPumps(follower.Window(), step())) << "the follower is not waiting in its check";
+  const HWND runnerWindow = WaitForTopLevelWindow(runner.Pid(), kHostWindowClass, "", step());
+  ASSERT_TRUE(WindowThreadPumps(runnerWindow, step())) << "the follower process is not waiting in its check";
   EXPECT_FALSE(leader.Done());
   EXPECT_FALSE(follower.Done());
   EXPECT_FALSE(runner.Ended());

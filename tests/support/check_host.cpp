@@ -14,7 +14,7 @@ CheckHost::CheckHost(std::string info, Options options) : info_(std::move(info))
 CheckHost::~CheckHost() {
   if (thread_ != nullptr) {
     // A check that never returns is a failed test; do not hang the run with it.
-    if (::WaitForSingleObject(thread_, 30000) != WAIT_OBJECT_0) ::TerminateThread(thread_, 1);
+    JoinHostThread(thread_, 60000, "a check host");
     ::CloseHandle(thread_);
   }
   if (ready_ != nullptr) ::CloseHandle(ready_);

@@ -9,9 +9,8 @@ namespace orvex::test {
 
 namespace {
 constexpr DWORD kStartTimeoutMs = 20000;
-// A plan that has not ended when its host goes is a test that failed already:
-// the destructor does not wait long for it.
-constexpr DWORD kEndTimeoutMs = 20000;
+// A plan that has not ended when its host goes is a test that failed already.
+constexpr DWORD kEndTimeoutMs = 60000;
 
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
@@ -37,7 +36,7 @@ ControlHost::ControlHost(Plan plan) : plan_(std::move(plan)) {
 
 ControlHost::~ControlHost() {
   if (thread_ != nullptr) {
-    if (::WaitForSingleObject(thread_, kEndTimeoutMs) != WAIT_OBJECT_0) ::TerminateThread(thread_, 1);
+    JoinHostThread(thread_, kEndTimeoutMs, "a control host");
     ::CloseHandle(thread_);
   }
   if (started_ != nullptr) ::CloseHandle(started_);
@@ -72,7 +71,7 @@ void ControlHost::Run() {
   }
   moduleLoaded_ = factory_ != nullptr;
 
-  if (plan_.ready != nullptr) ::ReleaseSemaphore(plan_.ready, 1, nullptr);
+  if (plan_.ready != nullptr) ::SetEvent(plan_.ready);
   if (plan_.gate != nullptr && ::WaitForSingleObject(plan_.gate, kGateTimeoutMs) != WAIT_OBJECT_0) {
     lastResult_ = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
   } else if (plan_.body != nullptr) {

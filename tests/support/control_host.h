@@ -28,10 +28,12 @@ class ControlHost {
     std::wstring info;       // set once, when no body is given
     Body body = nullptr;
     void* context = nullptr;
-    HANDLE ready = nullptr;  // a semaphore released once the host is ready to set Info
+    HANDLE ready = nullptr;  // an event set once the host is ready to set Info
     HANDLE gate = nullptr;   // an event waited for (at most kGateTimeoutMs) before Info is set
   };
-  static constexpr DWORD kGateTimeoutMs = 30000;
+  // Longer than a test waits for its hosts to get ready: a gate that opens
+  // late is the test's failure to report, not the host's.
+  static constexpr DWORD kGateTimeoutMs = 150000;
 
   explicit ControlHost(Plan plan);
   ~ControlHost();

@@ -1,8 +1,8 @@
 // Sets Info once on the built control, in a process of its own, on a thread
 // with an active window:
 //   control_host_runner.exe READY GATE "<Info text>"
-// READY names a semaphore released once the host is ready, GATE an event
-// waited for before Info is set ("-" for neither). The exit code is the
+// READY names an event set once the host is ready, GATE an event waited for
+// before Info is set ("-" for neither). The exit code is the
 // host's report (host_report.h).
 #include <windows.h>
 
@@ -13,11 +13,11 @@
 
 namespace {
 // Longer than any test waits for this process: the test ends it first.
-constexpr DWORD kPlanTimeoutMs = 120000;
+constexpr DWORD kPlanTimeoutMs = 300000;
 
-HANDLE OpenNamed(const char* name, bool semaphore) {
+HANDLE OpenNamed(const char* name) {
   if (std::string(name) == "-") return nullptr;
-  return semaphore ? ::OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, name) : ::OpenEventA(SYNCHRONIZE, FALSE, name);
+  return ::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
 }
 }  // namespace
 
@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
   plan.info.resize(static_cast<std::size_t>(length));
   ::MultiByteToWideChar(CP_ACP, 0, argv[3], -1, plan.info.data(), length);
   plan.info.resize(static_cast<std::size_t>(length - 1));
-  plan.ready = OpenNamed(argv[1], true);
-  plan.gate = OpenNamed(argv[2], false);
+  plan.ready = OpenNamed(argv[1]);
+  plan.gate = OpenNamed(argv[2]);
 
   orvex::test::HostReport report;
   {

@@ -1,5 +1,7 @@
 #include "host_window.h"
 
+#include <cstdio>
+
 namespace orvex::test {
 
 namespace {
@@ -46,6 +48,19 @@ void DestroyHostWindow(HWND window) {
   if (window == nullptr) return;
   ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
   ::DestroyWindow(window);
+}
+
+bool WindowThreadPumps(HWND window, DWORD timeoutMs) {
+  DWORD_PTR result = 0;
+  return ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+}
+
+void JoinHostThread(HANDLE thread, DWORD timeoutMs, const char* host) {
+  if (thread == nullptr || ::WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0) return;
+  std::fprintf(stderr, "%s: its thread did not end within %lu ms of the host going; ending the process\n", host,
+               static_cast<unsigned long>(timeoutMs));
+  std::fflush(stderr);
+  ::TerminateProcess(::GetCurrentProcess(), 3);
 }
 
 }  // namespace orvex::test

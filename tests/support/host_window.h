@@ -39,4 +39,15 @@ HWND CreateHostWindow(const char* title, HostWindowEvents* events);
 // Detaches the events and destroys the window.
 void DestroyHostWindow(HWND window);
 
+// True once the thread of the window has dispatched a message sent to it
+// (within timeoutMs): it is pumping messages, as a check does only in its
+// waits. False when it did not, or the window is gone.
+bool WindowThreadPumps(HWND window, DWORD timeoutMs);
+
+// Waits for a host's thread to end. One that does not end within timeoutMs
+// is never killed: a thread ended by force can leave the loader's or the
+// heap's lock held, and every later host of the process would hang on it.
+// The process ends instead, saying which host hung.
+void JoinHostThread(HANDLE thread, DWORD timeoutMs, const char* host);
+
 }  // namespace orvex::test
