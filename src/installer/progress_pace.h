@@ -10,7 +10,7 @@ namespace orvex {
 constexpr ULONGLONG kProgressIntervalMs = 33;
 
 // Milliseconds since any fixed point; the dialog's pace uses GetTickCount64.
-using MillisecondClock = ULONGLONG (*)();
+using MillisecondClock = ULONGLONG(WINAPI*)();
 
 class ProgressPace {
  public:

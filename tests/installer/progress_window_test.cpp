@@ -24,7 +24,7 @@ namespace {
 // second on at every reading, so that every count is shown.
 ULONGLONG nowMs = 0;
 bool stepping = true;
-ULONGLONG TestClock() { return stepping ? nowMs += 1000 : nowMs; }
+ULONGLONG WINAPI TestClock() { return stepping ? nowMs += 1000 : nowMs; }
 
 class ProgressDialog : public ::testing::Test {
  protected:
