@@ -238,11 +238,12 @@ def download_reading(r):
     wininet = r.download.wininet_throughput().ours_median
     memory = r.download.memory()
     own = 100 * (1 - installer / wininet) if wininet > 0 else 0
+    share = (f"about {number(own, 0)}% of its transfer time is its own work around each read (its "
+             f"asynchronous reads and waits, one message dispatched per chunk, and the progress shown at "
+             f"most every 33 ms)" if own > 0 else
+             "no time of its own around the reads shows above the noise of the rounds")
     return (f"{r.arch}: WinINet alone reads the package in the installer's 5000-byte pieces at "
-            f"{number(wininet)} MiB/s, the installer at {number(installer)} MiB/s (medians): about "
-            f"{number(own, 0)}% of its transfer time is its own work around each read (its asynchronous "
-            f"reads and waits, one message dispatched per chunk, and the progress shown at most every "
-            f"33 ms). Memory: the do-nothing program's {number(memory.baseline_median)} MiB "
+            f"{number(wininet)} MiB/s, the installer at {number(installer)} MiB/s (medians): {share}. Memory: the do-nothing program's {number(memory.baseline_median)} MiB "
             f"is what any program of this architecture has under Wine; the installer holds "
             f"{number(memory.ours_median - memory.baseline_median)} MiB more during the download, and "
             f"{number(_median(r.download.peak_run) / 1024 / 1024 - memory.baseline_median)} MiB more at its "
