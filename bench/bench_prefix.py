@@ -20,6 +20,7 @@ LOADERS = {"x64": "/usr/lib/wine/wine64", "x86": "/usr/lib/wine/wine"}
 MIB = 1024 * 1024
 PACKAGE_VERSION = "1-0-0-1"
 IDLE_PROGRAMS = ("idle_program.exe", "idle_program_imports.exe")
+DELIVERABLES = ("OrvexInstaller.dll", "OrvexInstaller.exe")
 
 
 class BenchTree:
@@ -45,6 +46,19 @@ class BenchTree:
             result = subprocess.run(step, cwd=TOP, stdout=log, stderr=subprocess.STDOUT)
             if result.returncode != 0:
                 raise BenchError(f"{' '.join(step)} failed (see {log.name})")
+
+    def image_sizes(self):
+        """{deliverable: (bytes as shipped, stripped; bytes as linked, with debug information)}."""
+        sizes = {}
+        for name in DELIVERABLES:
+            image = os.path.join(self.bin, name)
+            try:
+                with open(image + ".debug-size") as f:
+                    linked = int(f.read().strip())
+                sizes[name] = (os.path.getsize(image), linked)
+            except (OSError, ValueError):
+                raise BenchError(f"{image} or its .debug-size is missing: is the tree a release build?")
+        return sizes
 
     def package(self, size_mib):
         return os.path.join(self.bench_bin, f"bench_package_{size_mib}mib.exe")

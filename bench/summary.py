@@ -92,11 +92,12 @@ def median_of(rows, name, column=0, transform=None):
     return transform(value) if transform else value
 
 
-def verdict(ratio, target):
-    """'met' or 'missed' for a ratio against an upper bound; '' without one."""
+def verdict(ratio, target, at_least=False):
+    """'met' or 'missed' for a ratio against an upper bound (a lower one with
+    at_least); '' without one."""
     if target is None:
         return ""
-    return "met" if ratio <= target else "missed"
+    return "met" if (ratio >= target if at_least else ratio <= target) else "missed"
 
 
 def markdown_table(header, rows):

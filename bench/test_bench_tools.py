@@ -98,6 +98,8 @@ class DriverLines(unittest.TestCase):
         self.assertEqual(verdict(1.5, 1.5), "met")
         self.assertEqual(verdict(1.51, 1.5), "missed")
         self.assertEqual(verdict(9.0, None), "")
+        self.assertEqual(verdict(0.7, 0.7, at_least=True), "met")
+        self.assertEqual(verdict(0.69, 0.7, at_least=True), "missed")
 
 
 class Tables(unittest.TestCase):

@@ -17,6 +17,7 @@ namespace orvex {
 namespace {
 
 constexpr char kProgramTitle[] = "Orvex Smart Installer";
+constexpr UINT_PTR kHeldProgressTimer = 1;
 
 // The banner, loaded once for the one dialog that exists at a time.
 HBITMAP bannerBitmap = nullptr;
@@ -62,6 +63,13 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
           window->cancelled = true;
           ::SetEvent(window->run->stopEvent);
         }
+      }
+      return FALSE;
+    case WM_TIMER:
+      if (wParam == kHeldProgressTimer) {
+        auto* window = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrA(dialog, GWLP_USERDATA));
+        if (window != nullptr) window->ShowHeldProgress();
+        return TRUE;
       }
       return FALSE;
     case WM_DESTROY:
@@ -123,11 +131,37 @@ void ProgressWindow::SetStatus(const char* first, const char* second, const char
 
 void ProgressWindow::SetProgress(DWORD done, DWORD total) {
   PumpOneMessage();
+  latestDone_ = done;
+  latestTotal_ = total;
+  if (pace.Next(done, total)) {
+    ShowProgress(done, total);
+  } else if (!timerSet_ && ::IsWindow(dialog)) {
+    // Held back: shown by the next count, or by the timer if the download
+    // waits that long.
+    timerSet_ = ::SetTimer(dialog, kHeldProgressTimer, static_cast<UINT>(kProgressIntervalMs), nullptr) != 0;
+  }
+}
+
+void ProgressWindow::SettleProgress() {
+  if (pace.Stop()) ShowProgress(latestDone_, latestTotal_);
+}
+
+void ProgressWindow::ShowHeldProgress() {
+  if (pace.Due()) ShowProgress(latestDone_, latestTotal_);
+  if (pace.Held()) return;  // the timer runs on until the count is shown
+  ::KillTimer(dialog, kHeldProgressTimer);
+  timerSet_ = false;
+}
+
+void ProgressWindow::ShowProgress(DWORD done, DWORD total) {
   if (!::IsWindow(dialog)) return;
   const HWND bar = ::GetDlgItem(dialog, IDC_PROGRESS_BAR);
   char text[kProgressTextSize] = "";
   if (done != 0 && total != 0) {
-    ::SendMessageA(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+    if (barTotal_ != total) {
+      ::SendMessageA(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+      barTotal_ = total;
+    }
     ::SendMessageA(bar, PBM_SETPOS, done, 0);
     const auto percent = static_cast<int>(static_cast<unsigned long long>(done) * 100u / total);
     ::EnterCriticalSection(&textLock_);
@@ -138,6 +172,7 @@ void ProgressWindow::SetProgress(DWORD done, DWORD total) {
   } else {
     ::SendMessageA(bar, PBM_SETRANGE32, 0, 0);
     ::SendMessageA(bar, PBM_SETPOS, 0, 0);
+    barTotal_ = 0;
   }
   ::SetDlgItemTextA(dialog, IDC_PROGRESS_TEXT, text);
 }

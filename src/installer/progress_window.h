@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "progress_pace.h"
+
 namespace orvex {
 
 class InstallerRun;
@@ -24,15 +26,34 @@ class ProgressWindow {
   // The status line: the given texts joined, absent ones skipped, cut to fit.
   // Safe from any thread.
   void SetStatus(const char* first = nullptr, const char* second = nullptr, const char* third = nullptr);
-  // Dispatches one pending message, then shows done of total bytes.
+  // Dispatches one pending message, then shows done of total bytes when the
+  // pace allows: the first count, the final one and an empty one always,
+  // others at most once an interval.
   void SetProgress(DWORD done, DWORD total);
+  // The count stopped where it is: shows the last count given to
+  // SetProgress if the pace held it back.
+  void SettleProgress();
+  // The dialog's timer: a count held back while the download waits is shown
+  // once the interval has passed.
+  void ShowHeldProgress();
 
   HWND dialog = nullptr;
   char textBuffer[kProgressTextSize];
   InstallerRun* run;
   bool cancelled = false;
+  // When counts are shown; tests give it a clock of their own.
+  ProgressPace pace;
 
  private:
+  // Sets the bar and the progress text to done of total.
+  void ShowProgress(DWORD done, DWORD total);
+
+  // Set while the held-count timer runs.
+  bool timerSet_ = false;
+  DWORD latestDone_ = 0;
+  DWORD latestTotal_ = 0;
+  // The bar's range as last set: PBM_SETRANGE32 only when the total changes.
+  DWORD barTotal_ = 0;
   // Guards textBuffer: SetStatus comes from WinINet's threads too. Held only
   // while a text is composed, never while it is sent to the dialog.
   CRITICAL_SECTION textLock_;

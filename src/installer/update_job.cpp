@@ -91,6 +91,8 @@ void ReadPackage(InstallerRun& run, HINTERNET request) {
     run.progressWindow->SetProgress(run.bytesDownloaded, packageSize);
   } while (run.bytesDownloaded < packageSize);
   ::CloseHandle(file);
+  // However the loop ended, the dialog shows the count it reached.
+  run.progressWindow->SettleProgress();
   // A package that ended before its signature was complete is not one.
   if (headLength < sizeof(head) && run.bytesDownloaded >= packageSize) run.bytesDownloaded = 0;
 }

@@ -5,6 +5,7 @@ start-up code), and it exports exactly the five entry points.
 
 usage: check_module_image.py MODULE.dll NM
 """
+import os
 import struct
 import subprocess
 import sys
@@ -36,10 +37,15 @@ def main(path, nm):
     directories = optional + (112 if wide else 96)
     export_rva, _ = struct.unpack_from("<II", image, directories)
     tls_rva, tls_size = struct.unpack_from("<II", image, directories + 9 * 8)
+    symbol_table, symbol_count = struct.unpack_from("<II", image, pe + 12)
+    strings = symbol_table + 18 * symbol_count
     sections = []
     for i in range(sections_count):
         base = optional + optional_size + 40 * i
         name = image[base:base + 8].rstrip(b"\0").decode()
+        if name.startswith("/") and name[1:].isdigit():  # a long name, in the string table
+            start = strings + int(name[1:])
+            name = image[start:image.index(b"\0", start)].decode()
         virtual_size, virtual_address, raw_size, raw_pointer = struct.unpack_from("<IIII", image, base + 8)
         sections.append((name, virtual_address, max(virtual_size, raw_size), raw_pointer))
 
@@ -59,8 +65,15 @@ def main(path, nm):
     if exported != EXPORTS:
         fail(f"exports {sorted(exported)}")
 
-    # The entry point is DllEntry, by the symbol table.
-    symbols = subprocess.run([nm, path], capture_output=True, text=True, check=True).stdout.split("\n")
+    # The entry point is DllEntry, by the symbol table: the image's own, or,
+    # for a stripped image, that of the debug file its debug link names.
+    symbol_file = path
+    for name, _, _, raw in sections:
+        if name == ".gnu_debuglink":
+            symbol_file = os.path.join(os.path.dirname(path), image[raw:image.index(b"\0", raw)].decode())
+            if not os.path.isfile(symbol_file):
+                fail(f"the debug link names {symbol_file}, which is not there")
+    symbols = subprocess.run([nm, symbol_file], capture_output=True, text=True, check=True).stdout.split("\n")
     addresses = {}
     for line in symbols:
         parts = line.split()

@@ -20,9 +20,18 @@
 namespace orvex::test {
 namespace {
 
+// The clock of the dialog's pace: still unless a test moves it, or a whole
+// second on at every reading, so that every count is shown.
+ULONGLONG nowMs = 0;
+bool stepping = true;
+ULONGLONG WINAPI TestClock() { return stepping ? nowMs += 1000 : nowMs; }
+
 class ProgressDialog : public ::testing::Test {
  protected:
   void SetUp() override {
+    nowMs = 0;
+    stepping = true;
+    window_.pace = ProgressPace(TestClock);
     SetModuleInstance(::GetModuleHandleA(nullptr));
     std::strcpy(block_.productName, "Quillon");
     run_.block = &block_;
@@ -82,6 +91,84 @@ TEST_F(ProgressDialog, ProgressTextAndBar) {
     EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0), shown ? static_cast<LRESULT>(step.total) : 0);
     EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), shown ? static_cast<LRESULT>(step.done) : 0);
   }
+}
+
+// First, final, empty and stopped counts are shown at once, others at most
+// once an interval (33 ms), a held one when the interval has passed.
+TEST_F(ProgressDialog, PaceShowsFirstFinalAndStoppedCountsAndAtMostOncePerInterval) {
+  stepping = false;
+  ProgressPace pace(TestClock);
+  enum Call { kNext, kDue, kStop };
+  const struct {
+    ULONGLONG atMs;
+    Call call;
+    DWORD done, total;
+    bool shown;
+  } steps[] = {
+      {1000, kNext, 5000, 100000, true},  // the first count
+      {1010, kNext, 10000, 100000, false},
+      {1020, kDue, 0, 0, false},
+      {1032, kNext, 15000, 100000, false},
+      {1033, kDue, 0, 0, true},  // the interval has passed since the first
+      {1034, kDue, 0, 0, false},
+      {1040, kNext, 20000, 100000, false},
+      {1050, kStop, 0, 0, true},  // stopped with a count held
+      {1051, kStop, 0, 0, false},
+      {1060, kNext, 25000, 100000, false},
+      {1083, kNext, 30000, 100000, true},
+      {1084, kNext, 100000, 100000, true},  // the final count
+      {1085, kNext, 105000, 100000, true},  // past it
+      {1086, kNext, 0, 100000, true},       // empty
+      {1087, kNext, 5000, 100000, true},    // a first count again
+      {1088, kNext, 5000, 0, true},         // no total
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::to_string(step.atMs) + " ms: " + std::to_string(step.done));
+    nowMs = step.atMs;
+    const bool shown = step.call == kNext ? pace.Next(step.done, step.total)
+                       : step.call == kDue ? pace.Due()
+                                           : pace.Stop();
+    EXPECT_EQ(shown, step.shown);
+  }
+
+  // A count every millisecond for a second: at most one shown per interval.
+  ProgressPace fast(TestClock);
+  int shown = 0;
+  for (DWORD ms = 1; ms <= 1000; ++ms) {
+    nowMs = 2000 + ms;
+    shown += fast.Next(ms * 5000, 0xFFFFFFFFu) ? 1 : 0;
+    shown += fast.Due() ? 1 : 0;
+  }
+  EXPECT_GE(shown, 2);
+  EXPECT_LE(shown, 1000 / static_cast<int>(kProgressIntervalMs) + 1);
+}
+
+// On the live dialog: a held count stays off the screen until the pace's
+// timer shows it or the count stops; the final count is shown at once.
+TEST_F(ProgressDialog, HeldCountIsShownByTheTimerOrWhenTheCountStops) {
+  stepping = false;
+  window_.Show("info", nullptr);
+  const HWND bar = ::GetDlgItem(window_.dialog, IDC_PROGRESS_BAR);
+  window_.SetProgress(5000, 1048576);
+  window_.SetProgress(524288, 1048576);
+  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "4K of 1024K [0% Downloaded]");
+  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 5000);
+  window_.SettleProgress();
+  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "512K of 1024K [50% Downloaded]");
+  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 524288);
+
+  window_.SetProgress(786432, 1048576);
+  nowMs += kProgressIntervalMs;
+  const ULONGLONG deadline = ::GetTickCount64() + 10000;
+  while (Item(IDC_PROGRESS_TEXT) != "768K of 1024K [75% Downloaded]" && ::GetTickCount64() < deadline) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_ALLINPUT);
+    PumpOneMessage();
+  }
+  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "768K of 1024K [75% Downloaded]") << "the timer never showed the held count";
+
+  window_.SetProgress(1048576, 1048576);
+  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "1024K of 1024K [100% Downloaded]");
+  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 1048576);
 }
 
 TEST_F(ProgressDialog, StatusLineJoinsCutsAndNeedsADialog) {
