@@ -381,16 +381,17 @@ def main(argv=None):
     outcomes = []
     try:
         copy.prepare()
-        print("building the clean copy...", flush=True)
-        clean_log = os.path.join(copy.logs, "clean.build.log")
-        if not copy.build(clean_log):
-            print(f"mutate: the clean copy does not build: {last_error(clean_log)} (see {clean_log})",
-                  file=sys.stderr)
-            return 2
         applying = [fault for fault in faults if occurrences(copy.tree, fault) == 1]
+        if applying:
+            print("building the clean copy...", flush=True)
+            clean_log = os.path.join(copy.logs, "clean.build.log")
+            if not copy.build(clean_log):
+                print(f"mutate: the clean copy does not build: {last_error(clean_log)} (see {clean_log})",
+                      file=sys.stderr)
+                return 2
         if applying and not args.no_baseline:
             suites = "|".join(sorted({f"{fault.tests}" for fault in applying}))
-            print(f"baseline: the named suites on the clean copy...", flush=True)
+            print("baseline: the named suites on the clean copy...", flush=True)
             began = time.monotonic()
             failed, passed, problems = copy.run_suites(suites, args.jobs, "baseline")
             print(f"baseline: {len(passed)} passed, {len(failed)} failed in {duration(time.monotonic() - began)}",
