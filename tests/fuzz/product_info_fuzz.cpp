@@ -31,6 +31,33 @@
 
 #include "product_info.h"
 
+// The global-memory calls the parser makes, on the C heap so that the
+// sanitizers see every block; each block keeps its size for GlobalSize.
+// hostFailingAllocation makes the n-th allocation from now fail (1 = the next
+// one; 0 = none fails).
+unsigned hostFailingAllocation = 0;
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
+  if (hostFailingAllocation != 0 && --hostFailingAllocation == 0) return nullptr;
+  if (bytes > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* base = static_cast<unsigned char*>(std::calloc(1, kBlockHeader + bytes));
+  if (base == nullptr) return nullptr;
+  std::memcpy(base, &bytes, sizeof(bytes));
+  return base + kBlockHeader;
+}
+
+SIZE_T WINAPI GlobalSize(HGLOBAL block) {
+  SIZE_T size = 0;
+  if (block != nullptr) std::memcpy(&size, static_cast<unsigned char*>(block) - kBlockHeader, sizeof(size));
+  return size;
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
+  if (block != nullptr) std::free(static_cast<unsigned char*>(block) - kBlockHeader);
+  return nullptr;
+}
+
 namespace {
 
 using orvex::ProductInfo;
