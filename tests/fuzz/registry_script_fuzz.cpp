@@ -1,7 +1,7 @@
 // Fuzz entry for the registry script interpreter and its substitution, built
 // natively with libFuzzer and the address, leak and undefined-behaviour
 // sanitizers against the in-memory registry and module file of
-// tests/fuzz/registry_host.
+// tests/fuzz/registry_host.h.
 //
 // Input: one control byte, then the script (as a text it ends at its first
 // NUL; the module's resource holds all of it).
@@ -30,15 +30,15 @@
 //     writes with "Module" bound to that path, apostrophes doubled; a
 //     resource the module lacks, or a file that cannot be loaded, writes
 //     nothing and fails.
-#include <windows.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "registry_host.h"
 #include "registry_script.h"
 #include "server_module.h"
 
@@ -198,12 +198,13 @@ void ThroughTheModule(const std::uint8_t* script, std::size_t size, const std::s
   Check(host_module::loads == 1 && host_module::frees == 1, "the module file is loaded and freed once");
   const std::string written = host_registry::Snapshot();
 
-  std::wstring quoted;
+  std::vector<wchar_t> quoted;
   for (const char c : expected) {
-    if (c == '\'') quoted += L'\'';
-    quoted += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    if (c == '\'') quoted.push_back(L'\'');
+    quoted.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
   }
-  const SubstitutionPair pairs[] = {{L"Module", quoted.c_str()}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
+  quoted.push_back(L'\0');
+  const SubstitutionPair pairs[] = {{L"Module", quoted.data()}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
   host_registry::Reset();
   Check(Run(text, TRUE, pairs) == applied, "the resource's script gives the text's result");
   Check(host_registry::Snapshot() == written, "the resource's script writes what the text writes");
