@@ -47,7 +47,7 @@ esac
 # each fuzz entry defines the few calls its code makes. Strings are of 16-bit
 # characters, as on the platform, so no C library wide-character call may be
 # used in a fuzz build.
-platform=(-isystem /usr/include/wine/wine/windows -fshort-wchar -DWINE_UNICODE_NATIVE -DNOMINMAX
+platform=(-isystem /usr/include/wine/wine/windows -fshort-wchar -DWINE_UNICODE_NATIVE -D_FORCENAMELESSUNION -DNOMINMAX
           -DWIN32_LEAN_AND_MEAN)
 cxx="${CXX_FUZZ:-clang++-14}"
 out="build/fuzz-$target"
