@@ -68,6 +68,9 @@ class Registration : public ::testing::Test {
       CLSID found = {};
       EXPECT_EQ(SUCCEEDED(::CLSIDFromProgID(progId, &found)) && ::IsEqualCLSID(found, kClassId), registered);
     }
+    LPOLESTR progId = nullptr;
+    EXPECT_EQ(SUCCEEDED(::ProgIDFromCLSID(kClassId, &progId)) && std::wstring(progId) == kProgIds[0], registered);
+    ::CoTaskMemFree(progId);
     IClassFactory* factory = nullptr;
     EXPECT_EQ(::CoGetClassObject(kClassId, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                                  reinterpret_cast<void**>(&factory)) == S_OK, registered);
