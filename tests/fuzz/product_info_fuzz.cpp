@@ -8,17 +8,8 @@
 //   byte 2          low four bits: 0 = every allocation succeeds, n = the n-th
 //                   allocation of the chunked run fails
 //
-// Checks, besides the sanitizers' own:
-//   - after every Feed the state is 0 to 18 and never 13; a chunk that did not
-//     end parsed left the record entirely empty; texts exist only once their
-//     field is closed, are non-empty, free of bars, and NUL-terminated at the
-//     end of a block whose size is their length + 1;
-//   - the texts of the one-chunk run stand in the data as "|first|description";
-//   - a chunked run whose chunk ends all fell outside the description (every
-//     intermediate Feed ended parsed, in a state other than 14) gives the
-//     one-chunk record, the first text carried across chunks included;
-//   - a failed allocation empties the record;
-//   - Reset leaves the record empty.
+// Checks, besides the sanitizers' own: each Check below says what it holds
+// (README, "Fuzzing", lists them).
 #include <windows.h>
 
 #include <cstddef>

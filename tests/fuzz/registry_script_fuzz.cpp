@@ -14,22 +14,9 @@
 //             allocation fails (0 = none fails)
 //   bit 7     the further runs start from a populated registry
 //
-// Checks, besides the sanitizers' own and the stand-in's (handles, key names,
-// text values, reading past the resource):
-//   - every result is S_OK, DISP_E_EXCEPTION or E_FAIL, or E_OUTOFMEMORY when
-//     an allocation failed; no key handle stays open after a run;
-//   - from an empty registry, a registration that succeeds followed by an
-//     unregistration of the same script (without Delete) succeeds and leaves
-//     the registry empty again, or, when the script holds NoRemove, without
-//     any named value;
-//   - a registration that succeeds never deletes HKCR\CLSID or HKCR\TypeLib;
-//   - through the module's resource: a module name of 260 characters or more
-//     is refused before anything is loaded or written; otherwise the file is
-//     loaded by its short path (its long path when the short form fails or
-//     does not fit) and freed, and the run writes exactly what the script text
-//     writes with "Module" bound to that path, apostrophes doubled; a
-//     resource the module lacks, or a file that cannot be loaded, writes
-//     nothing and fails.
+// Checks, besides the sanitizers' own and the host's (handles, key names, text
+// values, reading past the resource): each Check below says what it holds
+// (README, "Fuzzing", lists them).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -13,22 +13,11 @@
 //   - when the load succeeds, once more with the control refusing the put;
 //   - once for each block the plain run allocated, with that block failing.
 //
-// Checks, besides the sanitizers' own (reading or writing past the stream, the
-// reader's buffers or a string; leaks):
-//   - the result is S_OK, E_FAIL, or E_OUTOFMEMORY when a block failed; it is
-//     S_OK exactly when a model of the format finds a whole value (version at
-//     most 0x300; _cx, _cy; a VARTYPE other than VT_UNKNOWN and VT_DISPATCH;
-//     the fixed-size kinds as their bytes, every other kind as a count and that
-//     many bytes, converted to the recorded type) that the control takes;
-//   - a load that succeeds sets the extent from the stream, puts Info exactly
-//     once (DISPID 1, a property put with its one named argument) with the
-//     value the model read, and has read the stream up to the value's end and
-//     no further;
-//   - a load that fails leaves the extent untouched and has put nothing the
-//     control took; one whose stream holds no whole value calls nothing;
-//   - no single block is larger than max(64 KiB, twice the stream plus a
-//     little): a count announced beyond the stream costs memory in proportion
-//     to the bytes that are there, not to the count.
+// Checks, besides the sanitizers' own: the result against a model of the
+// format (version at most 0x300; _cx, _cy; a VARTYPE other than VT_UNKNOWN and
+// VT_DISPATCH; fixed-size kinds as their bytes, every other kind as a count and
+// that many bytes); each Check below says what it holds (README, "Fuzzing",
+// lists them).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
