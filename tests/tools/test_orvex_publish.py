@@ -179,6 +179,10 @@ class Writes(PublishTest):
         out, err = self.assertPublishes(path, "--version", "1.2.3.5", description="d" * room)
         self.assertIn("version resource says 1.2.3.4", err)
         self.assertEqual(len(self.read(b"quillon/info.txt")), publish.RECORD_LIMIT)
+        self.assertTrue(self.read(b"quillon/info.txt").startswith(b"7|1.2.3.5|"))
+        # Without a certificate directory at all a program is unsigned, so its header may be patched.
+        self.assertPublishes(self.package(patched(make_pe(head=b"MZ\x90\x00")[0], 88 + 92, "<I", 3)), "--patch-header",
+                             "--dry-run")
         self.assertPublishes(self.package(SIGNATURE + b"setup data"), "--version", "3.1.0.2")
         self.assertIn(b"quillon/download/quillon_3-1-0-2.exe", self.published())
         big = os.path.join(self.work, "big.exe")
