@@ -65,11 +65,7 @@ bool Allowed(HRESULT result, bool allocationFailed) {
 void CheckNoKeyOpen() { Check(host_registry::openHandles.empty(), "every key handle is closed after a run"); }
 
 bool ContainsNoCase(const std::string& text, const char* word) {
-  const std::size_t length = std::strlen(word);
-  for (std::size_t i = 0; i + length <= text.size(); ++i) {
-    if (host_registry::SameName(text.substr(i, length), word)) return true;
-  }
-  return false;
+  return host_registry::Lower(text).find(word) != std::string::npos;
 }
 
 bool HasNamedValue(const host_registry::Key& key) {
