@@ -17,27 +17,23 @@ target="${1:-}"
 seconds="${2:-60}"
 case "$target" in
   product-info)
-    includes=(-I tests/fuzz/host -I src/installer -I src/shared)
+    includes=(-I src/installer -I src/shared)
     sources=(tests/fuzz/product_info_fuzz.cpp src/installer/product_info.cpp)
     seeds=tests/fuzz/corpus
-    flags=()
     extra=()
     ;;
   registry-script)
-    includes=(-I tests/fuzz/registry_host -I src/comserver)
+    includes=(-I src/comserver)
     sources=(tests/fuzz/registry_script_fuzz.cpp src/comserver/registry_script.cpp)
     seeds=tests/fuzz/registry_corpus
-    flags=()
     # Inputs may exceed the interpreter's 4096-byte token buffer.
     extra=(-max_len=12288 -dict=tests/fuzz/registry_script.dict)
     ;;
   stream-loader)
-    includes=(-I tests/fuzz/stream_host -I src/control -I src/comserver)
+    includes=(-I src/control -I src/comserver)
     sources=(tests/fuzz/stream_loader_fuzz.cpp src/control/property_value_reader.cpp
              src/control/control_persistence.cpp)
     seeds=tests/fuzz/stream_corpus
-    # Strings of 16-bit characters, as on the platform.
-    flags=(-fshort-wchar)
     # Inputs may span more than two of the reader's 64 KiB slices.
     extra=(-max_len=140000)
     ;;
@@ -47,13 +43,19 @@ case "$seconds" in
   ''|*[!0-9]*|0) echo "fuzz $target: seconds must be a positive whole number" >&2; exit 2 ;;
 esac
 
+# The platform's declarations come from the Windows headers of libwine-dev;
+# each fuzz entry defines the few calls its code makes. Strings are of 16-bit
+# characters, as on the platform, so no C library wide-character call may be
+# used in a fuzz build.
+platform=(-isystem /usr/include/wine/wine/windows -fshort-wchar -DWINE_UNICODE_NATIVE -D_FORCENAMELESSUNION -DNOMINMAX
+          -DWIN32_LEAN_AND_MEAN)
 cxx="${CXX_FUZZ:-clang++-14}"
 out="build/fuzz-$target"
 mkdir -p "$out/corpus" "$out/artifacts"
 "$cxx" -std=c++17 -g -O1 -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined,implicit-conversion -fno-sanitize-recover=all \
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion \
-  -Wformat=2 -Wcast-qual -Wundef -Werror "${flags[@]}" \
+  -Wformat=2 -Wcast-qual -Wundef -Werror "${platform[@]}" \
   "${includes[@]}" "${sources[@]}" -o "$out/fuzz"
 
 # New inputs go to build/fuzz-TARGET/corpus; the seeds we keep are only read.

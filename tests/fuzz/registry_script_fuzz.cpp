@@ -1,7 +1,7 @@
 // Fuzz entry for the registry script interpreter and its substitution, built
 // natively with libFuzzer and the address, leak and undefined-behaviour
 // sanitizers against the in-memory registry and module file of
-// tests/fuzz/registry_host.
+// tests/fuzz/registry_host.h.
 //
 // Input: one control byte, then the script (as a text it ends at its first
 // NUL; the module's resource holds all of it).
@@ -14,31 +14,18 @@
 //             allocation fails (0 = none fails)
 //   bit 7     the further runs start from a populated registry
 //
-// Checks, besides the sanitizers' own and the stand-in's (handles, key names,
-// text values, reading past the resource):
-//   - every result is S_OK, DISP_E_EXCEPTION or E_FAIL, or E_OUTOFMEMORY when
-//     an allocation failed; no key handle stays open after a run;
-//   - from an empty registry, a registration that succeeds followed by an
-//     unregistration of the same script (without Delete) succeeds and leaves
-//     the registry empty again, or, when the script holds NoRemove, without
-//     any named value;
-//   - a registration that succeeds never deletes HKCR\CLSID or HKCR\TypeLib;
-//   - through the module's resource: a module name of 260 characters or more
-//     is refused before anything is loaded or written; otherwise the file is
-//     loaded by its short path (its long path when the short form fails or
-//     does not fit) and freed, and the run writes exactly what the script text
-//     writes with "Module" bound to that path, apostrophes doubled; a
-//     resource the module lacks, or a file that cannot be loaded, writes
-//     nothing and fails.
-#include <windows.h>
-
+// Checks, besides the sanitizers' own and the host's (handles, key names, text
+// values, reading past the resource): each Check below says what it holds
+// (README, "Fuzzing", lists them).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "registry_host.h"
 #include "registry_script.h"
 #include "server_module.h"
 
@@ -78,11 +65,7 @@ bool Allowed(HRESULT result, bool allocationFailed) {
 void CheckNoKeyOpen() { Check(host_registry::openHandles.empty(), "every key handle is closed after a run"); }
 
 bool ContainsNoCase(const std::string& text, const char* word) {
-  const std::size_t length = std::strlen(word);
-  for (std::size_t i = 0; i + length <= text.size(); ++i) {
-    if (host_registry::SameName(text.substr(i, length), word)) return true;
-  }
-  return false;
+  return host_registry::Lower(text).find(word) != std::string::npos;
 }
 
 bool HasNamedValue(const host_registry::Key& key) {
@@ -198,12 +181,13 @@ void ThroughTheModule(const std::uint8_t* script, std::size_t size, const std::s
   Check(host_module::loads == 1 && host_module::frees == 1, "the module file is loaded and freed once");
   const std::string written = host_registry::Snapshot();
 
-  std::wstring quoted;
+  std::vector<wchar_t> quoted;
   for (const char c : expected) {
-    if (c == '\'') quoted += L'\'';
-    quoted += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    if (c == '\'') quoted.push_back(L'\'');
+    quoted.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
   }
-  const SubstitutionPair pairs[] = {{L"Module", quoted.c_str()}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
+  quoted.push_back(L'\0');
+  const SubstitutionPair pairs[] = {{L"Module", quoted.data()}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
   host_registry::Reset();
   Check(Run(text, TRUE, pairs) == applied, "the resource's script gives the text's result");
   Check(host_registry::Snapshot() == written, "the resource's script writes what the text writes");

@@ -1,7 +1,7 @@
 // Fuzz entry for the control's stream loader (LoadProperties over an IStream)
 // and the property-value reader under it, built natively with libFuzzer and the
 // address, leak, undefined-behaviour and implicit-conversion sanitizers against
-// the stand-ins of tests/fuzz/stream_host.
+// the automation calls of tests/fuzz/stream_host.h.
 //
 // Input: the stream, as a container hands it to the control.
 //
@@ -13,30 +13,18 @@
 //   - when the load succeeds, once more with the control refusing the put;
 //   - once for each block the plain run allocated, with that block failing.
 //
-// Checks, besides the sanitizers' own (reading or writing past the stream, the
-// reader's buffers or a string; leaks):
-//   - the result is S_OK, E_FAIL, or E_OUTOFMEMORY when a block failed; it is
-//     S_OK exactly when a model of the format finds a whole value (version at
-//     most 0x300; _cx, _cy; a VARTYPE other than VT_UNKNOWN and VT_DISPATCH;
-//     the fixed-size kinds as their bytes, every other kind as a count and that
-//     many bytes, converted to the recorded type) that the control takes;
-//   - a load that succeeds sets the extent from the stream, puts Info exactly
-//     once (DISPID 1, a property put with its one named argument) with the
-//     value the model read, and has read the stream up to the value's end and
-//     no further;
-//   - a load that fails leaves the extent untouched and has put nothing the
-//     control took; one whose stream holds no whole value calls nothing;
-//   - no single block is larger than max(64 KiB, twice the stream plus a
-//     little): a count announced beyond the stream costs memory in proportion
-//     to the bytes that are there, not to the count.
-#include <windows.h>
-
+// Checks, besides the sanitizers' own: the result against a model of the
+// format (version at most 0x300; _cx, _cy; a VARTYPE other than VT_UNKNOWN and
+// VT_DISPATCH; fixed-size kinds as their bytes, every other kind as a count and
+// that many bytes); each Check below says what it holds (README, "Fuzzing",
+// lists them).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "stream_host.h"
 #include "control_persistence.h"
 #include "property_value_reader.h"
 #include "server_module.h"
@@ -167,13 +155,13 @@ enum class StreamEnd { kShortRead, kFalse, kError };
 class MemoryStream final : public IStream {
  public:
   MemoryStream(const std::uint8_t* data, std::size_t size, StreamEnd end) : data_(data), size_(size), end_(end) {}
-  HRESULT QueryInterface(REFIID, void** out) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT Read(void* data, ULONG size, ULONG* read) override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* read) override {
     Check(data != nullptr, "a read into a buffer");
     const std::size_t left = size_ - position_;
     const std::size_t count = size < left ? size : left;
@@ -188,13 +176,25 @@ class MemoryStream final : public IStream {
     }
     return S_OK;
   }
-  HRESULT Write(const void*, ULONG, ULONG*) override {
-    HostFailure("loading writes nothing to the stream");
-    return E_FAIL;
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return Unexpected();
   }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE Revert() override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return Unexpected(); }
   std::size_t position() const { return position_; }
 
  private:
+  static HRESULT Unexpected() {
+    HostFailure("loading only reads the stream");
+    return E_FAIL;
+  }
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t position_ = 0;
@@ -213,25 +213,16 @@ class Control final : public IDispatch {
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
-  HRESULT QueryInterface(REFIID, void** out) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override {
-    HostFailure("the loader asks only for the put");
-    return E_FAIL;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override {
-    HostFailure("the loader asks only for the put");
-    return E_FAIL;
-  }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    HostFailure("the loader asks only for the put");
-    return E_FAIL;
-  }
-  HRESULT Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                  EXCEPINFO*, UINT*) override {
     ++calls_;
     Check(id == 1, "the put names Info's DISPID");
@@ -267,6 +258,10 @@ class Control final : public IDispatch {
   BSTR info() const { return info_; }
 
  private:
+  static HRESULT Unexpected() {
+    HostFailure("the loader asks only for the put");
+    return E_FAIL;
+  }
   bool refuses_;
   unsigned calls_ = 0;
   unsigned taken_ = 0;
