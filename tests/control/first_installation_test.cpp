@@ -39,34 +39,45 @@ class HeldLeader {
 
 class FirstInstallation : public CheckTest {
  protected:
+  static std::vector<std::string> NestedInTheWait() { return {"minimized", "disabled", "nested", "enabled", "restored"}; }
+
   // A check in this process while the installation is held: it starts no
   // installer and keeps its window minimised and disabled until the installer
-  // lets the rendezvous go.
+  // lets the rendezvous go. A check of the same product nested in its wait
+  // returns at once and leaves the window alone.
   static void FollowUntilLetGo(HeldLeader& installation, const std::string& name) {
     CheckHost follower(name);
     ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), 5000));
+    EXPECT_TRUE(RunNestedCheck(follower.Window(), name)) << "the nested check waited";
     EXPECT_FALSE(follower.Done());
     installation.LetGo();
     ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
     ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-    EXPECT_EQ(follower.Events(), FirstInstallationEvents());
+    EXPECT_EQ(follower.Events(), NestedInTheWait());
     DoubleRecord record;
     ASSERT_TRUE(ReadDoubleRecord(name, record));
     EXPECT_EQ(record.runs, 1u);
   }
 };
 
+// The leader's wait dispatches a WM_QUIT (the host was closed) and a nested
+// check of the same product: the nested check returns at once, the window
+// stays minimised and disabled until the installer lets go, and the host's
+// loop gets its WM_QUIT after the check.
 TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
   const std::string name = Product("FI_Order");
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
   CheckHost& host = installation.Leader();
   ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window(), 5000));
-  ::Sleep(100);
+  ASSERT_TRUE(::PostThreadMessageA(host.ThreadId(), WM_QUIT, 7, 0));
+  EXPECT_TRUE(RunNestedCheck(host.Window(), name)) << "the nested check waited";
   EXPECT_FALSE(host.Done()) << "the check must wait for installing_";
   installation.LetGo();
   ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(host.Events(), FirstInstallationEvents());
+  EXPECT_EQ(host.Events(), NestedInTheWait());
+  EXPECT_EQ(host.QuitAfterCheck(), 7) << "the WM_QUIT was lost";
+  EXPECT_EQ(Record(name).runs, 1u);
 }
 
 TEST_F(FirstInstallation, InstallerEndingBeforeSyncLeavesTheHostAlone) {

@@ -11,6 +11,7 @@
 #include "installer_double_client.h"
 #include "reliability_support.h"
 #include "test_registry.h"
+#include "ui_robot.h"
 #include "win_handles.h"
 
 namespace orvex::test {
@@ -19,6 +20,9 @@ namespace {
 // The test's time budget, and the most any one wait may take of it.
 constexpr DWORD kBudgetMs = 90000;
 constexpr DWORD kStepMs = 30000;
+// The same for each stage of a test made of stages.
+constexpr DWORD kStageBudgetMs = 30000;
+constexpr DWORD kStageStepMs = 15000;
 // How long a follower that got ready is given to reach the rendezvous.
 constexpr DWORD kJoinMs = 500;
 
@@ -88,6 +92,62 @@ TEST_F(KillBeforeSync, LeaderAndFollowersReturnUntouchedAndALaterCheckStartsAgai
   ASSERT_TRUE(ReadDoubleRecord(kProduct, record));
   EXPECT_EQ(record.runs, 2u);
   EXPECT_TRUE(WaitRendezvousGone(kProduct, step()));
+}
+
+// The leader's process killed while a follower in this process waits on it:
+// before its installer acknowledged (the installer still running), in its
+// old-version box (no installer started yet), and during the first-installation
+// wait. The follower returns with its window as it was, and nobody starts a
+// second installer.
+TEST_F(KillBeforeSync, AFollowerReturnsWhenItsLeaderIsKilled) {
+  struct Stage {
+    const char* product;
+    DoubleMode mode;
+    bool oldVersionBox;
+    std::vector<std::string> followerEvents;
+  };
+  const Stage stages[] = {
+      {"KillLeaderBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, {}},
+      {"KillLeaderInBox", DoubleMode::kRelease, true, {}},
+      {"KillLeaderInWait", DoubleMode::kHold, false, kFirstInstallation},
+  };
+  const std::string clsid = "{0F0E0D0C-0B0A-4000-8000-00000000E001}";
+  ASSERT_TRUE(RegisterViewerModule(clsid, TestFilePath("viewer_quillon_10_23_0_5.dll")));
+  const AtScopeEnd unregister([&clsid] { UnregisterViewerModule(clsid); });
+  for (const Stage& stage : stages) {
+    SCOPED_TRACE(stage.product);
+    const Deadline budget(kStageBudgetMs);
+    const auto step = [&budget] { return budget.Left(kStageStepMs); };
+    const std::string name = stage.product;
+    ForgetProduct(name);
+    const AtScopeEnd forget([&name] { ForgetProduct(name); });
+    UseDouble(name, stage.mode);
+    DoubleHold hold(name);
+    const std::string info = stage.oldVersionBox ? name + "|" + clsid : name;
+    ChildProcess leader("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + info + "\"");
+    ASSERT_TRUE(leader.Started());
+    const AtScopeEnd letGo([&hold] { hold.LetGo(); });
+    if (stage.oldVersionBox) {
+      ASSERT_NE(WaitForTopLevelWindow(leader.Pid(), "#32770", "Latest version of Quillon is required", step()), nullptr);
+    } else {
+      ASSERT_TRUE(hold.WaitHeld(step()));
+    }
+
+    ControlHost::Plan plan;
+    plan.info.assign(name.begin(), name.end());
+    ControlHost follower(plan);
+    // Its thread handles a sent message only once the check dispatches in its wait.
+    DWORD_PTR answer = 0;
+    ASSERT_NE(::SendMessageTimeoutA(follower.Window(), WM_NULL, 0, 0, SMTO_NORMAL, step(), &answer), 0);
+    ASSERT_TRUE(KillProcess(leader.Pid()));
+    EXPECT_TRUE(follower.WaitDone(step())) << "the follower kept waiting for a dead leader";
+    EXPECT_EQ(follower.Events(), stage.followerEvents);
+    EXPECT_FALSE(follower.LeftIconic() || follower.LeftDisabled());
+    hold.LetGo();
+    EXPECT_TRUE(WaitRendezvousGone(name, step()));
+    DoubleRecord record;
+    EXPECT_EQ(ReadDoubleRecord(name, record) ? record.runs : 0u, stage.oldVersionBox ? 0u : 1u);
+  }
 }
 
 }  // namespace
