@@ -1,7 +1,9 @@
 // The host window during a first installation, the installer's failures, and
 // followers of a running rendezvous.
 #include "check_test_support.h"
+#include "object_names.h"
 #include "ui_robot.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 namespace {
@@ -160,6 +162,18 @@ TEST_F(FirstInstallation, FollowerWaitsEvenWhenTheRegistryAlreadySaysNotDue) {
   // Once it is over, the same check is settled as not due and starts nothing.
   EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);
+}
+
+// What remains of a rendezvous whose leader let go of everything while the
+// mapping was still held (here by the test): no leader's mutex, no events.
+// Nobody could ever set "installing_", so a check does not wait for it.
+TEST_F(FirstInstallation, ARendezvousNobodyCanEndIsNotFollowed) {
+  const std::string name = Product("FI_Orphan");
+  const UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  kRendezvousBlockSize, (kInfoPrefix + name).c_str()));
+  ASSERT_TRUE(mapping);
+  EXPECT_TRUE(RunCheck(name).empty());
+  EXPECT_FALSE(DoubleRan(name));
 }
 
 TEST_F(FirstInstallation, FollowerOfAnUpdateReturnsAtOnce) {
