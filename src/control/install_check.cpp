@@ -8,12 +8,14 @@
 #include "download_hosts.h"
 #include "info_server_url.h"
 #include "info_text.h"
+#include "leader_mutex.h"
 #include "message_wait.h"
 #include "module_version.h"
 #include "object_names.h"
 #include "product_name.h"
 #include "registry_paths.h"
 #include "rendezvous_block.h"
+#include "thread_checks.h"
 #include "update_throttle.h"
 #include "win_handles.h"
 
@@ -34,10 +36,18 @@ constexpr char kInprocServerSuffix[] = "\\InprocServer32";
 constexpr char kInstallerFileName[] = "\\OrvexInstaller.exe ";
 constexpr DWORD kInstallerCreationFlags = CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
 constexpr std::size_t kCommandLineSize = MAX_PATH + sizeof(kInstallerFileName) + kProductNameSize;
+// How long a check waits for a mapping or the leader's mutex while another
+// check holds the mutex without a mapping: a leader about to make it, or one
+// closing what remains of its rendezvous, or a check about to find it present.
+// None holds it that way for longer than a few calls.
+constexpr DWORD kLeaderHandOverMs = 5000;
+constexpr DWORD kHandOverSliceMs = 10;
 
 // What one check holds. Members are released in reverse order: the installer's
-// process and thread handles, the view, the mapping, then both events.
+// process and thread handles, the view, the mapping, both events, and last the
+// leader's mutex, so that a leader is seen gone only once it let go of the rest.
 struct CheckResources {
+  LeaderMutex leader;
   UniqueHandle syncEvent;
   UniqueHandle installingEvent;
   UniqueHandle mapping;
@@ -218,16 +228,44 @@ bool StartInstaller(const char* rendezvousName, CheckResources& check) {
   return true;
 }
 
-// Keeps the host window minimised and disabled until the installer
-// releases the rendezvous. The leader also stops waiting when the installer's
-// process ends without releasing it (it crashed or was killed).
-void WaitForFirstInstallation(HWND activeWindow, const CheckResources& check) {
+// Keeps the host window minimised and disabled until the installer releases
+// the rendezvous ("installing_", the first handle) or another of the handles
+// ends the wait: for the leader the installer's process, which may end without
+// releasing it (crashed or killed); for a follower the leader's mutex. Returns
+// the index of the handle that ended it.
+DWORD WaitForFirstInstallation(HWND activeWindow, const HANDLE* handles, DWORD count) {
   ::ShowWindow(activeWindow, SW_MINIMIZE);
   ::EnableWindow(activeWindow, FALSE);
-  const HANDLE handles[] = {check.installingEvent.Get(), check.installerProcess.Get()};
-  WaitPumpingMessages(handles, check.installerProcess ? 2 : 1);
+  const DWORD ended = WaitPumpingMessages(handles, count);
   ::EnableWindow(activeWindow, TRUE);
   ::ShowWindow(activeWindow, SW_RESTORE);
+  return ended;
+}
+
+// Creates or opens the "info_" mapping; existed tells whether it was there
+// before. The leader's mutex decides who may create it: a check that owns the
+// mutex creates it, and leads when it did not exist; a check that does not
+// own the mutex opens the mapping of the one that does, or waits (bounded)
+// until there is one to open or the mutex is free.
+bool OpenMapping(const char* rendezvousName, CheckResources& check, bool& existed) {
+  char mappingName[kObjectNameSize];
+  if (!BuildObjectName(kInfoPrefix, rendezvousName, mappingName, sizeof(mappingName))) return false;
+  const ULONGLONG deadline = ::GetTickCount64() + kLeaderHandOverMs;
+  for (;;) {
+    if (check.leader.Owned()) {
+      check.mapping.Reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               kRendezvousBlockSize, mappingName));
+      existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+      return check.mapping.Valid();
+    }
+    check.mapping.Reset(::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, mappingName));
+    if (check.mapping) {
+      existed = true;
+      return true;
+    }
+    if (::GetTickCount64() >= deadline) return false;
+    check.leader.Own(kHandOverSliceMs);
+  }
 }
 
 }  // namespace
@@ -239,20 +277,29 @@ void InstallCheck(const char* info) {
   char rendezvousName[kProductNameSize];
   CopyText(rendezvousName, kProductNameSize, fields.productName.text, fields.productName.length);
   if (SettledAsNotDue(fields, rendezvousName)) return;
+  // A check of this product nested on a thread that already runs one (from a
+  // message its box or its wait dispatched) has nothing to do: the check
+  // beneath it carries the rendezvous, and only that one restores the window.
+  const ThreadCheck onThread(rendezvousName);
+  if (onThread.Nested()) return;
   const HWND activeWindow = ::GetActiveWindow();
 
+  // The leader owns its mutex before the mapping exists, so that whoever
+  // finds the mapping can watch the leader's life.
   CheckResources check;
-  char objectName[kObjectNameSize];
-  if (!BuildObjectName(kInfoPrefix, rendezvousName, objectName, sizeof(objectName))) return;
-  check.mapping.Reset(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                           kRendezvousBlockSize, objectName));
-  const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-  if (!check.mapping) return;
+  bool existed = false;
+  if (!check.leader.Open(rendezvousName) || !OpenMapping(rendezvousName, check, existed)) return;
+  // A follower that could take a leader's mutex that was there before finds
+  // the leader gone, released or abandoned by its ended process; whatever
+  // remains of the rendezvous (an installer alone) ends without this check.
+  if (existed && check.leader.Existed() && check.leader.Owned()) return;
   check.view.Reset(::MapViewOfFile(check.mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRendezvousBlockSize));
   if (!check.view) return;
 
+  char objectName[kObjectNameSize];
   if (!BuildObjectName(kInstallingPrefix, rendezvousName, objectName, sizeof(objectName))) return;
   check.installingEvent.Reset(::CreateEventA(nullptr, TRUE, FALSE, objectName));
+  const bool installingExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
   if (!check.installingEvent) return;
   if (!BuildObjectName(kSyncPrefix, rendezvousName, objectName, sizeof(objectName))) return;
   check.syncEvent.Reset(::CreateEventA(nullptr, TRUE, FALSE, objectName));
@@ -273,25 +320,47 @@ void InstallCheck(const char* info) {
     if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0) return releaseFollowers();
 
     if (!block.installedVersion.IsZero()) return;
-    WaitForFirstInstallation(activeWindow, check);
+    const HANDLE installation[] = {check.installingEvent.Get(), check.installerProcess.Get()};
+    WaitForFirstInstallation(activeWindow, installation, 2);
     // The installer set "installing_" when it ended; if it died instead, do it for it.
     return releaseFollowers();
   }
 
-  // Follower: another check or an installer holds this rendezvous. The block
-  // is the leader's to fill, and a follower can come in between the leader's
-  // creating the mapping and its filling it: read it only once the installer
-  // acknowledged ("sync_"), which comes after the filling. Read earlier, it
-  // would still be all zero and an update would look like a first
+  // Follower: another check or an installer holds this rendezvous. The
+  // leader's mutex is watched in every wait: when the leader is gone, nothing
+  // it or its installer has not done yet can be counted on. A mutex that this
+  // check made itself, and so owns, means a leader that does not know it, or
+  // no leader at all: the check then follows on the events alone, as before,
+  // unless it made "installing_" itself. Nobody else holds that one, so
+  // nobody would ever set it: the check sets it, for any follower that opened
+  // it meanwhile, and returns.
+  if (check.leader.Owned()) {
+    check.leader.Close();
+    if (!installingExisted) {
+      ::SetEvent(check.installingEvent.Get());
+      return;
+    }
+  }
+
+  // The block is the leader's to fill, and a follower can come in between the
+  // leader's creating the mapping and its filling it: read it only once the
+  // installer acknowledged ("sync_"), which comes after the filling. Read
+  // earlier, it would still be all zero and an update would look like a first
   // installation. When "installing_" is set, the rendezvous is over (or the
   // leader gave up): nothing to wait for. The host stays responsive meanwhile,
   // as it does during a first installation.
-  const HANDLE settled[] = {check.installingEvent.Get(), check.syncEvent.Get()};
-  WaitPumpingMessages(settled, 2);
+  const bool watchLeader = check.leader.Get() != nullptr;
+  const HANDLE settled[] = {check.installingEvent.Get(), check.syncEvent.Get(), check.leader.Get()};
+  const DWORD count = watchLeader ? 3 : 2;
+  const DWORD ended = WaitPumpingMessages(settled, count);
+  if (watchLeader && ended == 2) return check.leader.Acquired();
   if (::WaitForSingleObject(check.installingEvent.Get(), 0) != WAIT_TIMEOUT) return;
   if (::WaitForSingleObject(check.syncEvent.Get(), 0) != WAIT_OBJECT_0) return;
   if (!block.installedVersion.IsZero()) return;
-  WaitForFirstInstallation(activeWindow, check);
+  // A first installation, followed only while its leader is there.
+  if (watchLeader && check.leader.Own(0)) return;
+  const HANDLE installation[] = {check.installingEvent.Get(), check.leader.Get()};
+  if (WaitForFirstInstallation(activeWindow, installation, count - 1) == 1) check.leader.Acquired();
 }
 
 }  // namespace orvex

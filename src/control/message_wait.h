@@ -8,8 +8,9 @@
 
 namespace orvex {
 
-// Returns when one of the handles is signalled (or the wait itself fails, so
-// that a bad handle cannot turn into an endless loop).
-void WaitPumpingMessages(const HANDLE* handles, DWORD count);
+// Returns the index of the handle that ended the wait, signalled or (a mutex)
+// abandoned; count when the wait itself fails, so that a bad handle cannot
+// turn into an endless loop. A WM_QUIT met meanwhile is posted again on return.
+DWORD WaitPumpingMessages(const HANDLE* handles, DWORD count);
 
 }  // namespace orvex

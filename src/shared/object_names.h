@@ -9,6 +9,8 @@ namespace orvex {
 constexpr char kInfoPrefix[] = "info_";
 constexpr char kInstallingPrefix[] = "installing_";
 constexpr char kSyncPrefix[] = "sync_";
+// A mutex the leading check owns while it leads; only the control knows it.
+constexpr char kLeaderPrefix[] = "leader_";
 
 // Room for the longest prefix, the longest name and the NUL.
 constexpr std::size_t kObjectNameSize = 64;

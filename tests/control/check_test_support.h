@@ -61,6 +61,14 @@ class CheckTest : public ::testing::Test {
     return ReadDoubleRecord(name, record);
   }
 
+  // Runs a check of info nested on the host's thread, from a message that the
+  // loop the host's check runs dispatches; true once it returned.
+  static bool RunNestedCheck(HWND host, const std::string& info) {
+    DWORD_PTR answer = 0;
+    return ::SendMessageTimeoutA(host, kNestedCheckMessage, 0, reinterpret_cast<LPARAM>(info.c_str()), SMTO_NORMAL,
+                                 kCheckTimeoutMs, &answer) != 0;
+  }
+
   static const std::vector<std::string>& FirstInstallationEvents() {
     static const std::vector<std::string> events = {"minimized", "disabled", "enabled", "restored"};
     return events;

@@ -1,7 +1,9 @@
 // The host window during a first installation, the installer's failures, and
 // followers of a running rendezvous.
 #include "check_test_support.h"
+#include "object_names.h"
 #include "ui_robot.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 namespace {
@@ -39,35 +41,45 @@ class HeldLeader {
 
 class FirstInstallation : public CheckTest {
  protected:
+  static std::vector<std::string> NestedInTheWait() { return {"minimized", "disabled", "nested", "enabled", "restored"}; }
+
   // A check in this process while the installation is held: it starts no
   // installer and keeps its window minimised and disabled until the installer
-  // lets the rendezvous go.
+  // lets the rendezvous go. A check of the same product nested in its wait
+  // returns at once and leaves the window alone.
   static void FollowUntilLetGo(HeldLeader& installation, const std::string& name) {
     CheckHost follower(name);
     ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), kCheckTimeoutMs));
+    EXPECT_TRUE(RunNestedCheck(follower.Window(), name)) << "the nested check waited";
     EXPECT_FALSE(follower.Done());
     installation.LetGo();
     ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
     ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-    EXPECT_EQ(follower.Events(), FirstInstallationEvents());
+    EXPECT_EQ(follower.Events(), NestedInTheWait());
     DoubleRecord record;
     ASSERT_TRUE(ReadDoubleRecord(name, record));
     EXPECT_EQ(record.runs, 1u);
   }
 };
 
+// The leader's wait dispatches a WM_QUIT (the host was closed) and a nested
+// check of the same product: the nested check returns at once, the window
+// stays minimised and disabled until the installer lets go, and the host's
+// loop gets its WM_QUIT after the check.
 TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
   const std::string name = Product("FI_Order");
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
   CheckHost& host = installation.Leader();
   ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window(), kCheckTimeoutMs));
-  // Pumping after it minimised the window: the check is in its wait.
-  ASSERT_TRUE(WindowThreadPumps(host.Window(), kCheckTimeoutMs));
+  ASSERT_TRUE(::PostThreadMessageA(host.ThreadId(), WM_QUIT, 7, 0));
+  EXPECT_TRUE(RunNestedCheck(host.Window(), name)) << "the nested check waited";
   EXPECT_FALSE(host.Done()) << "the check must wait for installing_";
   installation.LetGo();
   ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(host.Events(), FirstInstallationEvents());
+  EXPECT_EQ(host.Events(), NestedInTheWait());
+  EXPECT_EQ(host.QuitAfterCheck(), 7) << "the WM_QUIT was lost";
+  EXPECT_EQ(Record(name).runs, 1u);
 }
 
 TEST_F(FirstInstallation, InstallerEndingBeforeSyncLeavesTheHostAlone) {
@@ -150,6 +162,18 @@ TEST_F(FirstInstallation, FollowerWaitsEvenWhenTheRegistryAlreadySaysNotDue) {
   // Once it is over, the same check is settled as not due and starts nothing.
   EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);
+}
+
+// What remains of a rendezvous whose leader let go of everything while the
+// mapping was still held (here by the test): no leader's mutex, no events.
+// Nobody could ever set "installing_", so a check does not wait for it.
+TEST_F(FirstInstallation, ARendezvousNobodyCanEndIsNotFollowed) {
+  const std::string name = Product("FI_Orphan");
+  const UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  kRendezvousBlockSize, (kInfoPrefix + name).c_str()));
+  ASSERT_TRUE(mapping);
+  EXPECT_TRUE(RunCheck(name).empty());
+  EXPECT_FALSE(DoubleRan(name));
 }
 
 TEST_F(FirstInstallation, FollowerOfAnUpdateReturnsAtOnce) {

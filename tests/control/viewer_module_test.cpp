@@ -50,7 +50,8 @@ TEST_F(ViewerModule, MissingRegistrationLeavesTheVersionToTheMakersKey) {
 
 TEST_F(QuillonModule, OldVersionShowsTheBoxAndCountsAsNotInstalled) {
   const std::string name = Product("QM_Old");
-  CheckHost host(InfoFor(name, 0xD001, "viewer_quillon_10_23_0_5.dll"));
+  const std::string info = InfoFor(name, 0xD001, "viewer_quillon_10_23_0_5.dll");
+  CheckHost host(info);
   const HWND box =
       WaitForTopLevelWindow(::GetCurrentProcessId(), "#32770", "Latest version of Quillon is required", 20000);
   ASSERT_NE(box, nullptr) << "no old-version message box";
@@ -60,13 +61,15 @@ TEST_F(QuillonModule, OldVersionShowsTheBoxAndCountsAsNotInstalled) {
                       "Latest version will now be downloaded."),
             texts.end());
   EXPECT_EQ(::GetWindow(box, GW_OWNER), host.Window()) << "owned by the host's active window";
+  // A check of the same product nested in the box's loop returns at once.
+  EXPECT_TRUE(RunNestedCheck(host.Window(), info)) << "the nested check waited";
   EXPECT_FALSE(DoubleRan(name)) << "the installer starts only after the box is closed";
   ASSERT_TRUE(PressButton(box, "OK"));
   ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
 
   // The box disabled its owner while it was up; then, nothing installed, a
   // first installation of "Quillon" under the Info name.
-  std::vector<std::string> expected = {"disabled", "enabled"};
+  std::vector<std::string> expected = {"disabled", "nested", "enabled"};
   expected.insert(expected.end(), FirstInstallationEvents().begin(), FirstInstallationEvents().end());
   EXPECT_EQ(host.Events(), expected);
   const DoubleRecord record = Record(name);

@@ -20,6 +20,9 @@ namespace {
 // The test's time budget, and the most any one wait may take of it.
 constexpr DWORD kBudgetMs = 90000;
 constexpr DWORD kStepMs = 30000;
+// The same for each stage of a test made of stages.
+constexpr DWORD kStageBudgetMs = 60000;
+constexpr DWORD kStageStepMs = 30000;
 
 const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
@@ -86,6 +89,60 @@ TEST_F(KillBeforeSync, LeaderAndFollowersReturnUntouchedAndALaterCheckStartsAgai
   ASSERT_TRUE(ReadDoubleRecord(kProduct, record));
   EXPECT_EQ(record.runs, 2u);
   EXPECT_TRUE(WaitRendezvousGone(kProduct, step()));
+}
+
+// The leader's process killed while a follower in this process waits on it:
+// before its installer acknowledged (the installer still running), in its
+// old-version box (no installer started yet), and during the first-installation
+// wait. The follower returns with its window as it was, and nobody starts a
+// second installer.
+TEST_F(KillBeforeSync, AFollowerReturnsWhenItsLeaderIsKilled) {
+  struct Stage {
+    const char* product;
+    DoubleMode mode;
+    bool oldVersionBox;
+    std::vector<std::string> followerEvents;
+  };
+  const Stage stages[] = {
+      {"KillLeaderBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, {}},
+      {"KillLeaderInBox", DoubleMode::kRelease, true, {}},
+      {"KillLeaderInWait", DoubleMode::kHold, false, kFirstInstallation},
+  };
+  const std::string clsid = "{0F0E0D0C-0B0A-4000-8000-00000000E001}";
+  ASSERT_TRUE(RegisterViewerModule(clsid, TestFilePath("viewer_quillon_10_23_0_5.dll")));
+  const AtScopeEnd unregister([&clsid] { UnregisterViewerModule(clsid); });
+  for (const Stage& stage : stages) {
+    SCOPED_TRACE(stage.product);
+    const Deadline budget(kStageBudgetMs);
+    const auto step = [&budget] { return budget.Left(kStageStepMs); };
+    const std::string name = stage.product;
+    ForgetProduct(name);
+    const AtScopeEnd forget([&name] { ForgetProduct(name); });
+    UseDouble(name, stage.mode);
+    DoubleHold hold(name);
+    const std::string info = stage.oldVersionBox ? name + "|" + clsid : name;
+    ChildProcess leader("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + info + "\"");
+    ASSERT_TRUE(leader.Started());
+    const AtScopeEnd letGo([&hold] { hold.LetGo(); });
+    if (stage.oldVersionBox) {
+      ASSERT_NE(WaitForTopLevelWindow(leader.Pid(), "#32770", "Latest version of Quillon is required", step()), nullptr);
+    } else {
+      ASSERT_TRUE(hold.WaitHeld(step()));
+    }
+
+    ControlHost::Plan plan;
+    plan.info.assign(name.begin(), name.end());
+    ControlHost follower(plan);
+    ASSERT_TRUE(WindowThreadPumps(follower.Window(), step())) << "the follower is not waiting in its check";
+    ASSERT_TRUE(KillProcess(leader.Pid()));
+    EXPECT_TRUE(follower.WaitDone(step())) << "the follower kept waiting for a dead leader";
+    EXPECT_EQ(follower.Events(), stage.followerEvents);
+    EXPECT_FALSE(follower.LeftIconic() || follower.LeftDisabled());
+    hold.LetGo();
+    EXPECT_TRUE(WaitRendezvousGone(name, step()));
+    DoubleRecord record;
+    EXPECT_EQ(ReadDoubleRecord(name, record) ? record.runs : 0u, stage.oldVersionBox ? 0u : 1u);
+  }
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ bool RendezvousExists(const std::string& name) {
   for (const char* prefix : {kInstallingPrefix, kSyncPrefix}) {
     if (UniqueHandle opened{::OpenEventA(SYNCHRONIZE, FALSE, (prefix + name).c_str())}) return true;
   }
-  return false;
+  return UniqueHandle(::OpenMutexA(SYNCHRONIZE, FALSE, (kLeaderPrefix + name).c_str())).Valid();
 }
 
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs) {

@@ -61,7 +61,7 @@ class AtScopeEnd {
   Action action_;
 };
 
-// True while any of "info_", "installing_" or "sync_" + name can be opened.
+// True while any of "info_", "installing_", "sync_" or "leader_" + name can be opened.
 bool RendezvousExists(const std::string& name);
 // Waits up to timeoutMs until none of them exists any more.
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs);

@@ -7,7 +7,7 @@ namespace orvex::test {
 
 CheckHost::CheckHost(std::string info, Options options) : info_(std::move(info)), options_(options) {
   ready_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  thread_ = ::CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
+  thread_ = ::CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId_);
   ::WaitForSingleObject(ready_, 10000);
 }
 
@@ -41,6 +41,8 @@ DWORD WINAPI CheckHost::ThreadMain(void* param) {
   ::SetEvent(self->ready_);
 
   InstallCheck(self->info_.c_str());
+  MSG quit;
+  if (::PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) self->quitAfterCheck_ = static_cast<int>(quit.wParam);
 
   self->events_.Stop();
   self->done_ = true;

@@ -31,6 +31,10 @@ class CheckHost {
   bool Done() const { return done_; }
 
   HWND Window() const { return window_; }
+  DWORD ThreadId() const { return threadId_; }
+  // The exit code of a WM_QUIT in the thread's queue right after the check
+  // returned; -1 when there was none.
+  int QuitAfterCheck() const { return quitAfterCheck_; }
   // The active window at the moment the check began was the host's window.
   bool WindowWasActive() const { return windowWasActive_; }
 
@@ -45,6 +49,8 @@ class CheckHost {
   Options options_;
   HANDLE thread_ = nullptr;
   HANDLE ready_ = nullptr;
+  DWORD threadId_ = 0;
+  std::atomic<int> quitAfterCheck_{-1};
   std::atomic<HWND> window_{nullptr};
   std::atomic<bool> windowWasActive_{false};
   std::atomic<bool> done_{false};

@@ -2,10 +2,13 @@
 
 #include <cstdio>
 
+#include "install_check.h"
+
 namespace orvex::test {
 
 namespace {
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kNestedCheckMessage) InstallCheck(reinterpret_cast<const char*>(lParam));
   auto* events = reinterpret_cast<HostWindowEvents*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
   if (events != nullptr) events->Observe(message, wParam);
   return ::DefWindowProcA(window, message, wParam, lParam);
@@ -21,6 +24,7 @@ void HostWindowEvents::Observe(UINT message, WPARAM wParam) {
   if (message == WM_SIZE && wParam == SIZE_MINIMIZED) Record("minimized");
   if (message == WM_SIZE && wParam == SIZE_RESTORED) Record("restored");
   if (message == WM_ENABLE) Record(wParam ? "enabled" : "disabled");
+  if (message == kNestedCheckMessage) Record("nested");
 }
 
 void HostWindowEvents::Record(const char* event) {

@@ -14,8 +14,12 @@ namespace orvex::test {
 // The window class of every host window, for tests that look for one.
 constexpr char kHostWindowClass[] = "OrvexTestHostWindow";
 
+// Sent to a host window: runs InstallCheck on the Info text lParam points to,
+// nested in whatever loop dispatches it, and records "nested" when it returns.
+constexpr UINT kNestedCheckMessage = WM_APP + 1;
+
 // What happened to a host window, in order: "minimized", "restored",
-// "disabled", "enabled". Recorded only between Start and Stop.
+// "disabled", "enabled", "nested". Recorded only between Start and Stop.
 class HostWindowEvents {
  public:
   void Start() { recording_ = true; }
