@@ -62,6 +62,36 @@ HRESULT ControlBase::SetClientSite(IOleClientSite* site) {
   return S_OK;
 }
 
+HRESULT ControlBase::SetSite(IUnknown* site) {
+  objectSite_.Assign(site);
+  return S_OK;
+}
+
+HRESULT ControlBase::GetSite(REFIID iid, void** site) {
+  if (site == nullptr) return E_POINTER;
+  *site = nullptr;
+  if (!objectSite_) return E_FAIL;
+  return objectSite_->QueryInterface(iid, site);
+}
+
+wchar_t* ControlBase::PageUrl() const {
+  ComPtr<IOleClientSite> site;
+  if (clientSite_) {
+    site.Assign(clientSite_.get());
+  } else if (!objectSite_ || FAILED(objectSite_.As(IID_IOleClientSite, site))) {
+    return nullptr;
+  }
+  ComPtr<IMoniker> moniker;
+  if (FAILED(site->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_CONTAINER, moniker.Out())) || !moniker) {
+    return nullptr;
+  }
+  ComPtr<IBindCtx> context;
+  if (FAILED(::CreateBindCtx(0, context.Out()))) return nullptr;
+  wchar_t* url = nullptr;
+  if (FAILED(moniker->GetDisplayName(context.get(), nullptr, &url))) return nullptr;
+  return url;
+}
+
 HRESULT ControlBase::GetClientSite(IOleClientSite** site) {
   if (site == nullptr) return E_POINTER;
   clientSite_.CopyTo(site);

@@ -130,6 +130,17 @@ bool RecordRun(const char* product, const char* ownPath, DWORD* holdMs) {
   RegKey key;
   if (!CreateKey(HKEY_CURRENT_USER, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)) return false;
   *holdMs = GetDword(key.Get(), "HoldMs");
+  // A setup that removes its own file, as one cleaning up after itself: it
+  // tries for a bounded time, since its starter may close the file just after
+  // the start.
+  if (GetDword(key.Get(), "DeleteSelf") != 0) {
+    bool deleted = false;
+    for (int attempt = 0; attempt < 200 && !deleted; ++attempt) {
+      deleted = ::DeleteFileA(ownPath) != FALSE;
+      if (!deleted) ::Sleep(50);
+    }
+    SetDword(key.Get(), "SelfDeleted", deleted ? 1 : 0);
+  }
   const DWORD runs = GetDword(key.Get(), "Runs") + 1;
   bool ok = SetText(key.Get(), "CommandLine", ::GetCommandLineA());
   ok = SetText(key.Get(), "Path", ownPath) && ok;
