@@ -2,6 +2,8 @@
 
 #include <olectl.h>
 
+#include <initializer_list>
+
 namespace orvex {
 
 namespace {
@@ -21,6 +23,12 @@ bool IsReflectedNotification(UINT message) {
       return false;
   }
 }
+
+// Services a page's container offers the objects its script creates: its
+// document's dispatch interface and the browser. A local script host offers
+// neither.
+constexpr GUID kContainerDispatchService = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
+constexpr GUID kWebBrowserService = {0x0002DF05, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Whether window is focus or one of its ancestors.
 bool FocusInside(HWND window) {
@@ -74,13 +82,34 @@ HRESULT ControlBase::GetSite(REFIID iid, void** site) {
   return objectSite_->QueryInterface(iid, site);
 }
 
-wchar_t* ControlBase::PageUrl() const {
-  ComPtr<IOleClientSite> site;
+bool ControlBase::ContainerSite(ComPtr<IOleClientSite>& site) const {
+  site.Reset();
   if (clientSite_) {
     site.Assign(clientSite_.get());
-  } else if (!objectSite_ || FAILED(objectSite_.As(IID_IOleClientSite, site))) {
-    return nullptr;
+    return true;
   }
+  if (!objectSite_) return false;
+  if (SUCCEEDED(objectSite_.As(IID_IOleClientSite, site)) && site) return true;
+  ComPtr<IServiceProvider> services;
+  return SUCCEEDED(objectSite_.As(IID_IServiceProvider, services)) && services &&
+         SUCCEEDED(services->QueryService(IID_IOleClientSite, IID_IOleClientSite, site.OutVoid())) && site;
+}
+
+bool ControlBase::HasPageSite() const {
+  ComPtr<IOleClientSite> site;
+  if (ContainerSite(site)) return true;
+  ComPtr<IServiceProvider> services;
+  if (!objectSite_ || FAILED(objectSite_.As(IID_IServiceProvider, services)) || !services) return false;
+  for (const GUID* service : {&kContainerDispatchService, &kWebBrowserService}) {
+    ComPtr<IUnknown> found;
+    if (SUCCEEDED(services->QueryService(*service, IID_IUnknown, found.OutVoid())) && found) return true;
+  }
+  return false;
+}
+
+wchar_t* ControlBase::PageUrl() const {
+  ComPtr<IOleClientSite> site;
+  if (!ContainerSite(site)) return nullptr;
   ComPtr<IMoniker> moniker;
   if (FAILED(site->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_CONTAINER, moniker.Out())) || !moniker) {
     return nullptr;

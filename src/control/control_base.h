@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <objsafe.h>
+#include <servprov.h>
 
 #include "com_ptr.h"
 #include "control_window.h"
@@ -130,13 +131,15 @@ class ControlBase : public IOleObject,
   // Destroys the control's window, if it has one.
   void DestroyControlWindow();
 
-  // Whether the control has a site at all: a client site, or one given
-  // through IObjectWithSite.
-  bool HasSite() const { return clientSite_ || objectSite_; }
+  // Whether the control sits in a page's container: it has a client site, or
+  // a site given through IObjectWithSite that leads to one (a client site, or
+  // a container's document or browser among its services). The site a local
+  // script host gives leads to none.
+  bool HasPageSite() const;
   // The URL of the control's page: the display name of its container's
   // moniker, from the client site, or else from the client site that the
-  // IObjectWithSite site answers. Null when it cannot be told; the caller
-  // frees it with CoTaskMemFree.
+  // IObjectWithSite site is or provides. Null when it cannot be told; the
+  // caller frees it with CoTaskMemFree.
   wchar_t* PageUrl() const;
 
   SIZEL extent_ = {kDefaultExtent, kDefaultExtent};
@@ -166,6 +169,8 @@ class ControlBase : public IOleObject,
   HRESULT NegotiateSite();
   void RequestRedraw();
   HRESULT ShowProperties();
+  // The container's client site, as PageUrl finds it; false when there is none.
+  bool ContainerSite(ComPtr<IOleClientSite>& site) const;
   // The ambient user mode: false only when the container answers a boolean
   // false (design mode).
   bool InUserMode();

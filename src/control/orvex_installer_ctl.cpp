@@ -115,10 +115,11 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
 
  private:
   // Whether the control's page may set Info: any page when the build lists
-  // none, and a control without any site (a local script host) always;
-  // otherwise only a listed page, so a page whose URL cannot be told may not.
+  // none, and a control outside any page (created by a local script host)
+  // always; otherwise only a listed page, so a page whose URL cannot be told
+  // may not.
   bool PageMayDrive() const {
-    if (!HasSite() || !PageLockEnabled()) return true;
+    if (!PageLockEnabled() || !HasPageSite()) return true;
     wchar_t* url = PageUrl();
     const bool allowed = url != nullptr && IsAllowedPage(url);
     ::CoTaskMemFree(url);
