@@ -326,6 +326,29 @@ TEST_F(SiteProtocol, RegistryAnswersStatusAndIdentity) {
   identity->Release();
 }
 
+// The site a script engine gives the objects it creates: services only. A
+// browser's offers its document (the container's dispatch service).
+class ScriptSite final : public IServiceProvider {
+ public:
+  explicit ScriptSite(bool browser) : browser_(browser) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IServiceProvider);
+    *out = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID iid, void** out) override {
+    const GUID containerDispatch = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
+    *out = nullptr;
+    if (!browser_ || !::IsEqualGUID(service, containerDispatch)) return E_NOINTERFACE;
+    return QueryInterface(iid, out);
+  }
+
+ private:
+  bool browser_;
+};
+
 // Only the build's listed pages (the test build: the maker's sites and local
 // files) may set Info, as the container's moniker tells the page: through the
 // client site, or for an object a page's script made, through the site given
@@ -377,6 +400,24 @@ TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
       withSite->SetSite(nullptr);
       ForgetProduct(product);
     }
+  }
+  // A script's site that offers services but no client site: a local script
+  // host's, which offers none that leads to a page, leaves the control
+  // unlocked; a browser's, offering its document, locks it (no URL is told).
+  for (const bool browser : {false, true}) {
+    const std::string product = browser ? "PS_PageBrowser" : "PS_PageScriptHost";
+    SCOPED_TRACE(product);
+    ForgetProduct(product);
+    DropSite();
+    ScriptSite scriptSite(browser);
+    ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
+    const std::wstring info(product.begin(), product.end());
+    BSTR value = ::SysAllocString((info + L"|").c_str());
+    EXPECT_EQ(dual->put_Info(value), browser ? E_ACCESSDENIED : S_OK);
+    EXPECT_EQ(runs(product), browser ? 0u : 1u);
+    ::SysFreeString(value);
+    withSite->SetSite(nullptr);
+    ForgetProduct(product);
   }
   // A page the list refuses loads a saved Info, from a bag or a stream, and runs no check.
   const std::string product = "PS_PageLoad";

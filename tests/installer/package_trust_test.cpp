@@ -78,21 +78,24 @@ TEST_F(PackageTrust, PackagesNotSignedByThePublisherAreRefused) {
   tampered[0x1800] = static_cast<char>(tampered[0x1800] ^ 0x20);  // in the code, covered by the signature
   ExpectRefusedFirstInstallation(tampered, "a package changed after signing");
 
-  // The signed package itself installs, and may delete its own file once it
+  // The signed package itself installs, and may replace its own file once it
   // has started.
   PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
   const std::string setupKey = "Software\\OrvexTests\\SampleSetup\\" + lower_;
-  const DWORD deleteSelf = 1;
-  ASSERT_TRUE(WriteRegistryValue(HKEY_CURRENT_USER, setupKey, "DeleteSelf", REG_DWORD, &deleteSelf, 4));
+  const DWORD replaceSelf = 1;
+  ASSERT_TRUE(WriteRegistryValue(HKEY_CURRENT_USER, setupKey, "ReplaceSelf", REG_DWORD, &replaceSelf, 4));
   InstallerEnd installer(product_);
   CheckHost host(product_);
   ASSERT_TRUE(installer.Wait());
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
   EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
   EXPECT_TRUE(HasNextUpdateTime(product_));
-  std::vector<unsigned char> deleted;
-  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, setupKey, "SelfDeleted", &deleted));
-  EXPECT_TRUE(deleted.size() == 4 && deleted[0] == 1) << "the setup could not delete its own file";
+  std::vector<unsigned char> replaced;
+  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, setupKey, "SelfReplaced", &replaced));
+  EXPECT_TRUE(replaced.size() == 4 && replaced[0] == 1) << "the setup could not replace its own file";
+  const std::string package = PackagePath(PackageName("1-0-0-5"));
+  EXPECT_EQ(ReadFileBytes(package), "replaced");
+  ::DeleteFileA((package + ".old").c_str());
 }
 
 // A package kept from an earlier download is judged as a downloaded one, on

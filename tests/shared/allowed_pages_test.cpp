@@ -44,6 +44,7 @@ TEST(AllowedPages, OnlyListedSchemesAndHosts) {
       // User information, and hosts no host can be.
       {L"https://www.brindlewood.com@evil.example/", false},
       {L"https://user:pw@www.brindlewood.com/", false},
+      {L"https://evil.example@www.brindlewood.com/", false},
       {L"https://evil.example\\@www.brindlewood.com/", false},
       {L"https://www.brindlewood.com:8x/", false},
       {L"https://www.brindlewood.com%2eevil.example/", false},

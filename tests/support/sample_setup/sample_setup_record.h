@@ -11,8 +11,9 @@ namespace orvex::test {
 //   Pid         DWORD, its process id
 //   ParentPid   DWORD, the id of the process that started it
 // and reads HoldMs (DWORD, default 0): how long to wait before it ends. With
-// DeleteSelf (DWORD, not 0) it first deletes its own file and records
-// SelfDeleted (DWORD): 1 when the file went, 0 when it could not within 10 s.
+// ReplaceSelf (DWORD, not 0) it first renames its own file to "<file>.old",
+// writes "replaced" in its place and records SelfReplaced (DWORD): 1 when it
+// could, 0 when it could not within 10 s.
 constexpr char kSampleSetupRecordKey[] = "Software\\OrvexTests\\SampleSetup\\";
 
 // When the event kSampleSetupGoEventPrefix + product exists, the run waits for
