@@ -108,6 +108,8 @@ struct CY {
 #define E_NOINTERFACE static_cast<HRESULT>(0x80004002u)
 #define E_INVALIDARG static_cast<HRESULT>(0x80070057u)
 #define E_OUTOFMEMORY static_cast<HRESULT>(0x8007000Eu)
+#define E_ACCESSDENIED static_cast<HRESULT>(0x80070005u)
+#define DISP_E_EXCEPTION static_cast<HRESULT>(0x80020009u)
 #define DISP_E_MEMBERNOTFOUND static_cast<HRESULT>(0x80020003u)
 #define DISP_E_TYPEMISMATCH static_cast<HRESULT>(0x80020005u)
 #define DISP_E_BADVARTYPE static_cast<HRESULT>(0x80020008u)
@@ -180,7 +182,17 @@ struct IStream : ISequentialStream {};
 
 struct IDispatch;
 struct ITypeInfo;
-struct EXCEPINFO;
+struct EXCEPINFO {
+  WORD wCode;
+  WORD wReserved;
+  BSTR bstrSource;
+  BSTR bstrDescription;
+  BSTR bstrHelpFile;
+  DWORD dwHelpContext;
+  void* pvReserved;
+  HRESULT(*pfnDeferredFillIn)(EXCEPINFO*);
+  HRESULT scode;
+};
 
 struct VARIANT {
   VARTYPE vt;
