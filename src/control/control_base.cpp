@@ -2,6 +2,8 @@
 
 #include <olectl.h>
 
+#include <initializer_list>
+
 namespace orvex {
 
 namespace {
@@ -21,6 +23,12 @@ bool IsReflectedNotification(UINT message) {
       return false;
   }
 }
+
+// Services a page's container offers the objects its script creates: its
+// document's dispatch interface and the browser. A local script host offers
+// neither.
+constexpr GUID kContainerDispatchService = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
+constexpr GUID kWebBrowserService = {0x0002DF05, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Whether window is focus or one of its ancestors.
 bool FocusInside(HWND window) {
@@ -60,6 +68,57 @@ HRESULT ControlBase::SetClientSite(IOleClientSite* site) {
   ambientDispatch_.Reset();
   if (site != nullptr) site->QueryInterface(IID_IDispatch, ambientDispatch_.OutVoid());
   return S_OK;
+}
+
+HRESULT ControlBase::SetSite(IUnknown* site) {
+  objectSite_.Assign(site);
+  return S_OK;
+}
+
+HRESULT ControlBase::GetSite(REFIID iid, void** site) {
+  if (site == nullptr) return E_POINTER;
+  *site = nullptr;
+  if (!objectSite_) return E_FAIL;
+  return objectSite_->QueryInterface(iid, site);
+}
+
+bool ControlBase::ContainerSite(ComPtr<IOleClientSite>& site) const {
+  site.Reset();
+  if (clientSite_) {
+    site.Assign(clientSite_.get());
+    return true;
+  }
+  if (!objectSite_) return false;
+  if (SUCCEEDED(objectSite_.As(IID_IOleClientSite, site)) && site) return true;
+  ComPtr<IServiceProvider> services;
+  return SUCCEEDED(objectSite_.As(IID_IServiceProvider, services)) && services &&
+         SUCCEEDED(services->QueryService(IID_IOleClientSite, IID_IOleClientSite, site.OutVoid())) && site;
+}
+
+bool ControlBase::HasPageSite() const {
+  ComPtr<IOleClientSite> site;
+  if (ContainerSite(site)) return true;
+  ComPtr<IServiceProvider> services;
+  if (!objectSite_ || FAILED(objectSite_.As(IID_IServiceProvider, services)) || !services) return false;
+  for (const GUID* service : {&kContainerDispatchService, &kWebBrowserService}) {
+    ComPtr<IUnknown> found;
+    if (SUCCEEDED(services->QueryService(*service, IID_IUnknown, found.OutVoid())) && found) return true;
+  }
+  return false;
+}
+
+wchar_t* ControlBase::PageUrl() const {
+  ComPtr<IOleClientSite> site;
+  if (!ContainerSite(site)) return nullptr;
+  ComPtr<IMoniker> moniker;
+  if (FAILED(site->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_CONTAINER, moniker.Out())) || !moniker) {
+    return nullptr;
+  }
+  ComPtr<IBindCtx> context;
+  if (FAILED(::CreateBindCtx(0, context.Out()))) return nullptr;
+  wchar_t* url = nullptr;
+  if (FAILED(moniker->GetDisplayName(context.get(), nullptr, &url))) return nullptr;
+  return url;
 }
 
 HRESULT ControlBase::GetClientSite(IOleClientSite** site) {

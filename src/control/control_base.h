@@ -1,12 +1,14 @@
 // The embeddable-control side of the OLE control protocol: site handling,
 // IOleObject and its verbs, activation in place (windowless or windowed),
-// sizing, drawing, advise connections, focus, IOleControl and IObjectSafety.
-// A control derives from it, answers IUnknown for it, and says what it draws.
+// sizing, drawing, advise connections, focus, IOleControl, IObjectSafety and
+// IObjectWithSite. A control derives from it, answers IUnknown for it, and
+// says what it draws.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 #include <objsafe.h>
+#include <servprov.h>
 
 #include "com_ptr.h"
 #include "control_window.h"
@@ -31,6 +33,7 @@ class ControlBase : public IOleObject,
                     public IViewObjectEx,
                     public IOleControl,
                     public IObjectSafety,
+                    public IObjectWithSite,
                     protected ControlWindowOwner {
  public:
   static constexpr LONG kDefaultExtent = 5080;  // HIMETRIC: two inches
@@ -110,6 +113,10 @@ class ControlBase : public IOleObject,
   HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override;
   HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override;
 
+  // IObjectWithSite: the site of an object a page's script created.
+  HRESULT STDMETHODCALLTYPE SetSite(IUnknown* site) override;
+  HRESULT STDMETHODCALLTYPE GetSite(REFIID iid, void** site) override;
+
  protected:
   ControlBase() = default;
   ~ControlBase();
@@ -123,6 +130,17 @@ class ControlBase : public IOleObject,
 
   // Destroys the control's window, if it has one.
   void DestroyControlWindow();
+
+  // Whether the control sits in a page's container: it has a client site, or
+  // a site given through IObjectWithSite that leads to one (a client site, or
+  // a container's document or browser among its services). The site a local
+  // script host gives leads to none.
+  bool HasPageSite() const;
+  // The URL of the control's page: the display name of its container's
+  // moniker, from the client site, or else from the client site that the
+  // IObjectWithSite site is or provides. Null when it cannot be told; the
+  // caller frees it with CoTaskMemFree.
+  wchar_t* PageUrl() const;
 
   SIZEL extent_ = {kDefaultExtent, kDefaultExtent};
 
@@ -151,6 +169,8 @@ class ControlBase : public IOleObject,
   HRESULT NegotiateSite();
   void RequestRedraw();
   HRESULT ShowProperties();
+  // The container's client site, as PageUrl finds it; false when there is none.
+  bool ContainerSite(ComPtr<IOleClientSite>& site) const;
   // The ambient user mode: false only when the container answers a boolean
   // false (design mode).
   bool InUserMode();
@@ -169,6 +189,7 @@ class ControlBase : public IOleObject,
   ComPtr<IOleClientSite> clientSite_;
   ComPtr<IAdviseSink> viewAdviseSink_;
   ComPtr<IDispatch> ambientDispatch_;
+  ComPtr<IUnknown> objectSite_;
   SIZEL naturalExtent_ = {kDefaultExtent, kDefaultExtent};
   RECT position_ = {0, 0, 0, 0};
   HWND window_ = nullptr;

@@ -18,14 +18,21 @@ HRESULT WriteExact(IStream* stream, const void* data, ULONG size) {
   return written == size ? S_OK : STG_E_MEDIUMFULL;
 }
 
-// Puts Info through the dispatch interface, as a script would.
+// Puts Info through the dispatch interface, as a script would. A page that
+// may not drive the control has the value stored and no check run: the load
+// itself succeeds.
 HRESULT PutInfo(IDispatch* control, VARIANT& value) {
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS parameters = {&value, &named, 1, 1};
-  return SUCCEEDED(control->Invoke(kInfoId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters,
-                                   nullptr, nullptr, nullptr))
-             ? S_OK
-             : E_FAIL;
+  EXCEPINFO exception = {};
+  const HRESULT result = control->Invoke(kInfoId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters,
+                                         nullptr, &exception, nullptr);
+  ::SysFreeString(exception.bstrSource);
+  ::SysFreeString(exception.bstrDescription);
+  ::SysFreeString(exception.bstrHelpFile);
+  const bool refusedPage =
+      result == E_ACCESSDENIED || (result == DISP_E_EXCEPTION && exception.scode == E_ACCESSDENIED);
+  return SUCCEEDED(result) || refusedPage ? S_OK : E_FAIL;
 }
 
 HRESULT ReadUI4(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, LONG& field) {

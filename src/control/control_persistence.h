@@ -1,6 +1,7 @@
 // Persistence of the control's property map, in order: "_cx" and "_cy" (the
 // extent, raw 32-bit values) and "Info" (DISPID 1, through the control's
-// dispatch interface, so that loading a saved control runs the install check).
+// dispatch interface, so that loading a saved control runs the install check,
+// or, on a page that may not drive the control, stores Info and runs none).
 #pragma once
 
 #include <windows.h>

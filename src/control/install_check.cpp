@@ -145,8 +145,9 @@ bool FillBlock(const InfoFields& fields, RendezvousBlock& block, bool mayAsk) {
   block.viewerClsid[0] = '\0';
   CopyText(block.viewerClsid, kViewerClsidSize, fields.viewerClsid.text, fields.viewerClsid.length);
   // A page names the download base URL: one that leads anywhere but the
-  // information server or a mirror is treated as not given.
-  if (IsAllowedDownloadUrl(fields.downloadBaseUrl.text, fields.downloadBaseUrl.length)) {
+  // information server or a mirror, or whose path is not plain, is treated
+  // as not given.
+  if (IsAllowedDownloadBaseUrl(fields.downloadBaseUrl.text, fields.downloadBaseUrl.length)) {
     CopyText(block.downloadBaseUrl, kDownloadBaseUrlSize, fields.downloadBaseUrl.text,
              fields.downloadBaseUrl.length);
   }

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "allowed_pages.h"
 #include "control_base.h"
 #include "control_persistence.h"
 #include "install_check.h"
@@ -97,9 +98,12 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
     *value = ::SysAllocString(infoValue_);  // null when never set
     return S_OK;
   }
+  // A page the build does not list keeps its value but runs no check: no key,
+  // no named object, no process.
   HRESULT STDMETHODCALLTYPE put_Info(BSTR value) override {
     ::SysFreeString(infoValue_);
     infoValue_ = ::SysAllocString(value);  // up to the first NUL; null stays null
+    if (!PageMayDrive()) return E_ACCESSDENIED;
     RunInstallCheck(infoValue_);
     return S_OK;
   }
@@ -110,6 +114,18 @@ class OrvexInstallerCtl final : public IOrvexInstallerCtl,
   HRESULT DrawAdvanced(const DrawDescription&) override { return S_OK; }  // nothing to draw
 
  private:
+  // Whether the control's page may set Info: any page when the build lists
+  // none, and a control outside any page (created by a local script host)
+  // always; otherwise only a listed page, so a page whose URL cannot be told
+  // may not.
+  bool PageMayDrive() const {
+    if (!PageLockEnabled() || !HasPageSite()) return true;
+    wchar_t* url = PageUrl();
+    const bool allowed = url != nullptr && IsAllowedPage(url);
+    ::CoTaskMemFree(url);
+    return allowed;
+  }
+
   // The install check on the ANSI text of Info, in a buffer of twice its
   // length plus 2 bytes; an empty text for a null value.
   static void RunInstallCheck(const wchar_t* info) {
@@ -193,6 +209,7 @@ const InterfaceTableEntry OrvexInstallerCtl::kInterfaces[] = {
     {&IID_IPersist, 0, Resolve<IPersistStreamInit>},
     {&IID_IObjectSafety, 0, Resolve<IObjectSafety>},
     {&IID_IPersistPropertyBag, 0, Resolve<IPersistPropertyBag>},
+    {&IID_IObjectWithSite, 0, Resolve<IObjectWithSite>},
     {nullptr, 0, nullptr},
 };
 

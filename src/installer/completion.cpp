@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "bounded_text.h"
 #include "installer_run.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr unsigned long long kFileTimeTicksPerDay = 864000000000ULL;
 constexpr DWORD kPackageCreationFlags = CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
+constexpr unsigned char kPackageSignature[4] = {'M', 'Z', 0x01, 0x01};
 
 HWND DialogIfWindow(const InstallerRun& run) {
   return run.progressWindow != nullptr && ::IsWindow(run.progressWindow->dialog) ? run.progressWindow->dialog
@@ -44,29 +46,47 @@ void ReportUntrustedPackage(InstallerRun& run) {
                 MB_OK | MB_ICONERROR);
 }
 
-// Starts the package and waits, pumping, until it ends. Silent when it cannot start.
-void RunPackage(InstallerRun& run) {
+// Starts the package and waits, pumping, until it ends. The package file is
+// closed once the process has started, so that the setup may replace or
+// delete it. Silent when it cannot start.
+void RunPackage(InstallerRun& run, UniqueHandle& package) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessA(run.packagePath, nullptr, nullptr, nullptr, FALSE, kPackageCreationFlags, nullptr, nullptr,
-                        &startup, &process)) {
-    return;
-  }
+  const bool started = ::CreateProcessA(run.packagePath, nullptr, nullptr, nullptr, FALSE, kPackageCreationFlags,
+                                        nullptr, nullptr, &startup, &process) != FALSE;
+  package.Reset();
+  if (!started) return;
   PumpingWait(&process.hProcess, 1);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
 }
 
-// Verifies the package and, when it may run, records the next check and runs
-// it. The package stays open for reading, and closed to writers, from before
-// its verification until it has started, so what runs is what was verified.
-// A package that fails is deleted, and the next check stays due.
+// Whether the open package is the one the record offers, and the maker's:
+// its size, its first four bytes, its signature and its signer, all judged on
+// the one handle.
+bool PackageMayRun(InstallerRun& run, HANDLE package) {
+  LARGE_INTEGER size = {};
+  if (!::GetFileSizeEx(package, &size) || size.QuadPart != run.productInfo->packageSize) return false;
+  unsigned char head[sizeof(kPackageSignature)] = {};
+  DWORD read = 0;
+  if (!::ReadFile(package, head, sizeof(head), &read, nullptr) || read != sizeof(head) ||
+      std::memcmp(head, kPackageSignature, sizeof(head)) != 0) {
+    return false;
+  }
+  if (::SetFilePointer(package, 0, nullptr, FILE_BEGIN) != 0) return false;
+  return PackageIsTrusted(package, run.packagePath, PinnedPublisher());
+}
+
+// Judges the package and, when it may run, records the next check and runs
+// it. The package is opened once, for reading and closed to writers, before
+// it is judged and until it has started, so what runs is what was judged,
+// whether downloaded now or kept from an earlier download. A package that
+// fails is deleted, and the next check stays due.
 void RunVerifiedPackage(InstallerRun& run) {
   UniqueHandle package(::CreateFileA(run.packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-  const bool trusted = package.Valid() && PackageIsTrusted(package.Get(), run.packagePath, PinnedPublisher());
-  if (!trusted) {
+  if (!package.Valid() || !PackageMayRun(run, package.Get())) {
     package.Reset();
     ::DeleteFileA(run.packagePath);
     ReportUntrustedPackage(run);
@@ -74,7 +94,7 @@ void RunVerifiedPackage(InstallerRun& run) {
   }
   WriteNextUpdateTime(run);
   HideDialog(run);
-  RunPackage(run);
+  RunPackage(run, package);
 }
 
 }  // namespace

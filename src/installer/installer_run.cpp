@@ -1,9 +1,13 @@
 #include "installer_run.h"
 
+#include <cstring>
+
 #include "cancel_watcher.h"
+#include "download_hosts.h"
 #include "join_names.h"
 #include "object_names.h"
 #include "product_info.h"
+#include "product_name.h"
 #include "progress_window.h"
 #include "pumping_wait.h"
 #include "update_job.h"
@@ -18,6 +22,17 @@ DWORD WINAPI JobThreadMain(void* param) {
 }
 
 DWORD WINAPI WatcherThreadMain(void* param) { return CancelWatcher(static_cast<InstallerRun*>(param)); }
+
+// Whether a copy of the block is one the control could have written for this
+// rendezvous: every text terminated, the product name acceptable and the
+// rendezvous name itself, the information server the built-in one, and the
+// download base URL on an allowed host.
+bool IsBlockOfRendezvous(const RendezvousBlock& copy, const char* rendezvousName) {
+  return IsWellFormedBlock(copy) && IsAcceptableProductName(copy.productName) &&
+         std::strcmp(copy.productName, rendezvousName) == 0 &&
+         std::strcmp(copy.infoBaseUrl, BuiltInInfoBaseUrl()) == 0 &&
+         IsAllowedDownloadUrl(copy.downloadBaseUrl, std::strlen(copy.downloadBaseUrl));
+}
 
 void CloseIfSet(HANDLE& handle) {
   if (handle != nullptr) ::CloseHandle(handle);
@@ -35,14 +50,14 @@ InstallerRun::InstallerRun() {
 }
 
 void InstallerRun::Open(const char* rendezvousName) {
-  if (OpenRendezvous(rendezvousName)) StartJob();
+  if (OpenRendezvous(rendezvousName)) StartJob(rendezvousName);
 }
 
 bool InstallerRun::OpenRendezvous(const char* rendezvousName) {
   mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, JoinNames(kInfoPrefix, rendezvousName));
   if (mapping == nullptr) return false;
-  block = static_cast<const RendezvousBlock*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-  if (block == nullptr) return false;
+  view = static_cast<const RendezvousBlock*>(::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  if (view == nullptr) return false;
   installingEvent = ::OpenEventA(EVENT_ALL_ACCESS, FALSE, JoinNames(kInstallingPrefix, rendezvousName));
   if (installingEvent == nullptr) return false;
   syncEvent = ::OpenEventA(EVENT_ALL_ACCESS, FALSE, JoinNames(kSyncPrefix, rendezvousName));
@@ -52,9 +67,11 @@ bool InstallerRun::OpenRendezvous(const char* rendezvousName) {
   return true;
 }
 
-void InstallerRun::StartJob() {
-  // A block that another process left unterminated is not read at all.
-  if (!IsWellFormedBlock(*block)) return;
+void InstallerRun::StartJob(const char* rendezvousName) {
+  // Copied once and checked; a block that fails runs no job.
+  std::memcpy(&checkedBlock, view, sizeof(checkedBlock));
+  if (!IsBlockOfRendezvous(checkedBlock, rendezvousName)) return;
+  block = &checkedBlock;
   upToDate = false;
   productInfo = new ProductInfo;
   productInfo->Init();
@@ -103,7 +120,8 @@ InstallerRun::~InstallerRun() {
   CloseIfSet(requestCompleteEvent);
   CloseIfSet(transferLock);
 
-  if (block != nullptr) ::UnmapViewOfFile(block);
+  if (view != nullptr) ::UnmapViewOfFile(view);
+  view = nullptr;
   block = nullptr;
   CloseIfSet(mapping);
   if (installingEvent != nullptr) {

@@ -32,11 +32,17 @@ class InstallerRun {
   void Open(const char* rendezvousName);
 
   // The two halves of Open: the rendezvous objects and "sync_" (true when all
-  // four were opened), then the run's own record, events, lock and threads.
+  // four were opened), then the run's own record, events, lock and threads,
+  // once the block's copy passed its checks.
   bool OpenRendezvous(const char* rendezvousName);
-  void StartJob();
+  void StartJob(const char* rendezvousName);
 
   HANDLE mapping = nullptr;
+  // The mapped "info_" block, which other processes may still write: it is
+  // read once, into checkedBlock, and not again.
+  const RendezvousBlock* view = nullptr;
+  RendezvousBlock checkedBlock = {};
+  // What the job reads: checkedBlock once it passed its checks; null before.
   const RendezvousBlock* block = nullptr;
   HANDLE installingEvent = nullptr;
   HANDLE syncEvent = nullptr;

@@ -99,8 +99,8 @@ ORVEX_LATE_IMPORTED("wininet.dll", BOOL, InternetGetLastResponseInfoA, 12,
                     (LPDWORD error, LPSTR buffer, LPDWORD length), (error, buffer, length))
 ORVEX_LATE_IMPORTED("wininet.dll", INTERNET_STATUS_CALLBACK, InternetSetStatusCallback, 8,
                     (HINTERNET internet, INTERNET_STATUS_CALLBACK callback), (internet, callback))
-ORVEX_LATE_IMPORTED("crypt32.dll", DWORD, CertGetNameStringA, 24,
-                    (PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter, LPSTR name,
+ORVEX_LATE_IMPORTED("crypt32.dll", DWORD, CertGetNameStringW, 24,
+                    (PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter, LPWSTR name,
                      DWORD nameSize),
                     (certificate, type, flags, typeParameter, name, nameSize))
 ORVEX_LATE_IMPORTED("comctl32.dll", BOOL, InitCommonControlsEx, 4, (const INITCOMMONCONTROLSEX* controls),

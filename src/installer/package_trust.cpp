@@ -4,7 +4,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
-#include <cstring>
+#include <cwchar>
 
 namespace orvex {
 
@@ -12,12 +12,13 @@ namespace {
 
 constexpr DWORD kNameSize = 256;
 
-// Whether the certificate's attribute (by object identifier) is exactly text.
-bool AttributeIs(PCCERT_CONTEXT certificate, const char* oid, const char* text) {
-  char value[kNameSize] = {};
-  const DWORD length = ::CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), value,
+// Whether the certificate's attribute (by object identifier) names publisher.
+// A name longer than the buffer is cut by the call, and so taken for none.
+bool AttributeIs(PCCERT_CONTEXT certificate, const char* oid, const wchar_t* publisher) {
+  wchar_t value[kNameSize] = {};
+  const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), value,
                                             kNameSize);
-  return length > 1 && std::strcmp(value, text) == 0;
+  return length > 1 && length < kNameSize && IsPublisherName(value, publisher);
 }
 
 // The verification state of one file, closed on every path.
@@ -62,7 +63,11 @@ class TrustCheck {
 
 }  // namespace
 
-bool PackageIsTrusted(HANDLE file, const char* path, const char* publisher) {
+bool IsPublisherName(const wchar_t* stated, const wchar_t* publisher) {
+  return stated != nullptr && publisher != nullptr && std::wcscmp(stated, publisher) == 0;
+}
+
+bool PackageIsTrusted(HANDLE file, const char* path, const wchar_t* publisher) {
   if (publisher == nullptr || publisher[0] == '\0') return true;
   wchar_t widePath[MAX_PATH];
   if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0) return false;

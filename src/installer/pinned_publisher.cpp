@@ -7,6 +7,6 @@
 
 namespace orvex {
 
-const char* PinnedPublisher() { return ORVEX_PUBLISHER; }
+const wchar_t* PinnedPublisher() { return L"" ORVEX_PUBLISHER; }
 
 }  // namespace orvex

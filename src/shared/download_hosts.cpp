@@ -58,6 +58,15 @@ bool FindHost(const char* url, std::size_t length, const char*& host, std::size_
   return true;
 }
 
+// The rest of a URL after its host: printable ASCII without spaces, and no
+// '#' or '?', so that the package URL built on it names one file.
+bool IsPlainPath(const char* path, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (path[i] <= ' ' || path[i] > '~' || path[i] == '#' || path[i] == '?') return false;
+  }
+  return true;
+}
+
 bool SameHost(const char* host, std::size_t hostLength, const char* other, std::size_t otherLength) {
   return hostLength == otherLength && SameText(host, other, hostLength);
 }
@@ -89,5 +98,20 @@ bool IsAllowedDownloadUrl(const char* url, std::size_t length, const char* infoB
 bool IsAllowedDownloadUrl(const char* url, std::size_t length) {
   return IsAllowedDownloadUrl(url, length, ORVEX_INFO_BASE_URL, ORVEX_DOWNLOAD_MIRRORS);
 }
+
+bool IsAllowedDownloadBaseUrl(const char* url, std::size_t length, const char* infoBaseUrl, const char* mirrors) {
+  if (!IsAllowedDownloadUrl(url, length, infoBaseUrl, mirrors)) return false;
+  const char* host = nullptr;
+  std::size_t hostLength = 0;
+  FindHost(url, length, host, hostLength);
+  const std::size_t rest = static_cast<std::size_t>(host - url) + hostLength;
+  return IsPlainPath(url + rest, length - rest);
+}
+
+bool IsAllowedDownloadBaseUrl(const char* url, std::size_t length) {
+  return IsAllowedDownloadBaseUrl(url, length, ORVEX_INFO_BASE_URL, ORVEX_DOWNLOAD_MIRRORS);
+}
+
+const char* BuiltInInfoBaseUrl() { return ORVEX_INFO_BASE_URL; }
 
 }  // namespace orvex

@@ -18,4 +18,13 @@ bool IsAllowedDownloadUrl(const char* url, std::size_t length, const char* infoB
 // The same against the built-in information server and mirror list.
 bool IsAllowedDownloadUrl(const char* url, std::size_t length);
 
+// Whether a page's download base URL may stand: an allowed URL whose port and
+// path hold only printable ASCII without spaces, and no '#' or '?', so that
+// the package URL built on it names one file on that host.
+bool IsAllowedDownloadBaseUrl(const char* url, std::size_t length, const char* infoBaseUrl, const char* mirrors);
+bool IsAllowedDownloadBaseUrl(const char* url, std::size_t length);
+
+// The information server's base URL this build was made with.
+const char* BuiltInInfoBaseUrl();
+
 }  // namespace orvex

@@ -15,6 +15,8 @@ bool IsAcceptableProductName(const char* name, std::size_t length) {
     const auto c = static_cast<unsigned char>(name[i]);
     if (c < 0x20) return false;
     if (std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
+    // The name is also a segment of the record's URL path.
+    if (std::strchr("#%&;", c) != nullptr) return false;
   }
   return true;
 }

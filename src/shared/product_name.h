@@ -8,9 +8,10 @@
 namespace orvex {
 
 // True when the first length bytes of name fit the block's productName field
-// and form a plain file name: no path separators, none of : * ? " < > |, no
-// control characters, and not "." or "..". The empty name is accepted: it is
-// the name of an empty Info, which the installer itself turns away.
+// and form a plain file name that means the same inside a URL path: no path
+// separators, none of : * ? " < > | # % & ;, no control characters, and not
+// "." or "..". The empty name is accepted: it is the name of an empty Info,
+// which the installer itself turns away.
 bool IsAcceptableProductName(const char* name, std::size_t length);
 
 bool IsAcceptableProductName(const char* name);

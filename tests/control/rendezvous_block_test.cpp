@@ -43,7 +43,7 @@ TEST_F(CheckTest, ThirdFieldIsTheDownloadUrlAndLaterFieldsAreIgnored) {
 
 TEST_F(CheckTest, ADownloadUrlOfAnotherHostIsTreatedAsNotGiven) {
   for (const char* url : {"http://mirror.test/pkg/", "https://127.0.0.1/pkg/", "http://127.0.0.1@evil.test/",
-                          "file:///C:/pkg/", "/pkg/"}) {
+                          "file:///C:/pkg/", "/pkg/", "http://127.0.0.1/pkg?/"}) {
     const std::string name = Product("RB_Foreign");
     RunCheck(name + "||" + url);
     const DoubleRecord record = Record(name);

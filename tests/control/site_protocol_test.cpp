@@ -12,9 +12,11 @@
 
 #include "class_table.h"
 #include "control_module.h"
+#include "installer_double_client.h"
 #include "orvex_installer_ctl.h"
 #include "orvex_installer_h.h"
 #include "server_module.h"
+#include "test_registry.h"
 #include "test_site.h"
 
 namespace orvex::test {
@@ -50,9 +52,12 @@ class SiteProtocol : public ::testing::Test {
   // Puts the control in a new site, after closing it and taking the last site
   // away, as a container swapping sites.
   TestSite& Site(Adjust adjust = nullptr) {
-    DropSite();
     SiteOptions options;
     if (adjust != nullptr) adjust(options);
+    return Site(options);
+  }
+  TestSite& Site(const SiteOptions& options) {
+    DropSite();
     site_ = new TestSite(host_, options, kPosition, kWideClip);
     EXPECT_EQ(object_->SetClientSite(site_), S_OK);
     return *site_;
@@ -309,7 +314,7 @@ TEST_F(SiteProtocol, RegistryAnswersStatusAndIdentity) {
   // Every interface of the control reaches the same object.
   IUnknown* identity = As<IUnknown>(IID_IUnknown);
   for (const IID* present : {&IID_IViewObject2, &IID_IOleWindow, &IID_IOleInPlaceActiveObject, &IID_IOleControl,
-                             &IID_IPersist, &IID_IObjectSafety}) {
+                             &IID_IPersist, &IID_IObjectSafety, &IID_IObjectWithSite}) {
     IUnknown* face = As<IUnknown>(*present);
     ASSERT_NE(face, nullptr);
     IUnknown* back = nullptr;
@@ -319,6 +324,123 @@ TEST_F(SiteProtocol, RegistryAnswersStatusAndIdentity) {
     face->Release();
   }
   identity->Release();
+}
+
+// The site a script engine gives the objects it creates: services only. A
+// browser's offers its document (the container's dispatch service).
+class ScriptSite final : public IServiceProvider {
+ public:
+  explicit ScriptSite(bool browser) : browser_(browser) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IServiceProvider);
+    *out = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID iid, void** out) override {
+    const GUID containerDispatch = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
+    *out = nullptr;
+    if (!browser_ || !::IsEqualGUID(service, containerDispatch)) return E_NOINTERFACE;
+    return QueryInterface(iid, out);
+  }
+
+ private:
+  bool browser_;
+};
+
+// Only the build's listed pages (the test build: the maker's sites and local
+// files) may set Info, as the container's moniker tells the page: through the
+// client site, or for an object a page's script made, through the site given
+// with IObjectWithSite. A refused page gets E_ACCESSDENIED and no check at all;
+// Info keeps the value, and a saved Info loads without a check.
+TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
+  struct Case {
+    const wchar_t* url;  // null: a site without a moniker
+    bool allowed;
+  };
+  const Case cases[] = {
+      {L"https://www.brindlewood.com/viewer.html", true}, {L"http://brindlewood.com/", true},
+      {L"file:///C:/pages/viewer.html", true},           {L"https://evil.example/viewer.html", false},
+      {L"ftp://www.brindlewood.com/", false},            {L"https://me@www.brindlewood.com/", false},
+      {nullptr, false},
+  };
+  IOrvexInstallerCtl* dual = As<IOrvexInstallerCtl>(IID_IOrvexInstallerCtl);
+  IObjectWithSite* withSite = As<IObjectWithSite>(IID_IObjectWithSite);
+  auto runs = [](const std::string& product) {
+    DoubleRecord record;
+    return ReadDoubleRecord(product, record) ? record.runs : 0u;
+  };
+  unsigned n = 0;
+  for (const Case& one : cases) {
+    for (const bool scriptMade : {false, true}) {
+      const std::string product = "PS_Page" + std::to_string(++n);
+      SCOPED_TRACE(product + (scriptMade ? " made by script" : " embedded"));
+      ForgetProduct(product);
+      SiteOptions options;
+      options.pageUrl = one.url;
+      TestSite& site = Site(options);
+      if (scriptMade) {
+        object_->SetClientSite(nullptr);
+        ASSERT_EQ(withSite->SetSite(static_cast<IOleClientSite*>(&site)), S_OK);
+        IOleClientSite* given = nullptr;
+        EXPECT_EQ(withSite->GetSite(IID_IOleClientSite, reinterpret_cast<void**>(&given)), S_OK);
+        EXPECT_EQ(given, static_cast<IOleClientSite*>(&site));
+        if (given != nullptr) given->Release();
+      }
+      const std::wstring info(product.begin(), product.end());
+      BSTR value = ::SysAllocString((info + L"|").c_str());
+      EXPECT_EQ(dual->put_Info(value), one.allowed ? S_OK : E_ACCESSDENIED);
+      EXPECT_EQ(runs(product), one.allowed ? 1u : 0u);
+      BSTR back = nullptr;
+      EXPECT_EQ(dual->get_Info(&back), S_OK);
+      EXPECT_STREQ(back, value);
+      ::SysFreeString(back);
+      ::SysFreeString(value);
+      withSite->SetSite(nullptr);
+      ForgetProduct(product);
+    }
+  }
+  // A script's site that offers services but no client site: a local script
+  // host's, which offers none that leads to a page, leaves the control
+  // unlocked; a browser's, offering its document, locks it (no URL is told).
+  for (const bool browser : {false, true}) {
+    const std::string product = browser ? "PS_PageBrowser" : "PS_PageScriptHost";
+    SCOPED_TRACE(product);
+    ForgetProduct(product);
+    DropSite();
+    ScriptSite scriptSite(browser);
+    ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
+    const std::wstring info(product.begin(), product.end());
+    BSTR value = ::SysAllocString((info + L"|").c_str());
+    EXPECT_EQ(dual->put_Info(value), browser ? E_ACCESSDENIED : S_OK);
+    EXPECT_EQ(runs(product), browser ? 0u : 1u);
+    ::SysFreeString(value);
+    withSite->SetSite(nullptr);
+    ForgetProduct(product);
+  }
+  // A page the list refuses loads a saved Info, from a bag or a stream, and runs no check.
+  const std::string product = "PS_PageLoad";
+  ForgetProduct(product);
+  SiteOptions refused;
+  refused.pageUrl = L"https://evil.example/";
+  Site(refused);
+  IPersistStreamInit* stream = As<IPersistStreamInit>(IID_IPersistStreamInit);
+  BSTR value = ::SysAllocString(L"PS_PageLoad|");
+  ASSERT_EQ(dual->put_Info(value), E_ACCESSDENIED);
+  IStream* saved = nullptr;
+  ASSERT_EQ(::CreateStreamOnHGlobal(nullptr, TRUE, &saved), S_OK);
+  ASSERT_EQ(stream->Save(saved, TRUE), S_OK);
+  const LARGE_INTEGER start = {};
+  saved->Seek(start, STREAM_SEEK_SET, nullptr);
+  EXPECT_EQ(stream->Load(saved), S_OK);
+  saved->Release();
+  stream->Release();
+  EXPECT_EQ(runs(product), 0u);
+  ::SysFreeString(value);
+  withSite->Release();
+  dual->Release();
+  ForgetProduct(product);
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "download_hosts.h"
 #include "installer_run.h"
 #include "object_names.h"
 #include "test_registry.h"
@@ -26,6 +28,9 @@ class TestRendezvous {
                                       (kInfoPrefix + name).c_str());
       view_ = static_cast<RendezvousBlock*>(::MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
       std::memcpy(view_->productName, name.data(), std::min(name.size(), sizeof(view_->productName) - 1));
+      std::strcpy(view_->infoBaseUrl, BuiltInInfoBaseUrl());
+      std::snprintf(view_->downloadBaseUrl, sizeof(view_->downloadBaseUrl), "%s%s/download/", BuiltInInfoBaseUrl(),
+                    name.c_str());
       view_->installedVersion = PackedVersion::Make(1, 0, 0, 0);  // an update check: no window
     }
     installing_ = ::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str());
@@ -112,6 +117,38 @@ TEST(InstallerStart, SyncIsSetBeforeTheRunHasItsRecordEventsLockAndThreads) {
     EXPECT_FALSE(rendezvous.InstallingSet());
   }
   EXPECT_TRUE(rendezvous.InstallingSet()) << "shutdown releases the control";
+}
+
+// The job reads a copy of the block, taken once and checked: a block the
+// control could not have written for this name runs no job, and a change to
+// the shared block after the check reaches nothing.
+TEST(InstallerStart, TheJobReadsOnlyTheCopyItChecked) {
+  const struct {
+    const char* what;
+    void (*change)(RendezvousBlock&);
+  } refused[] = {
+      {"another product", [](RendezvousBlock& b) { std::strcpy(b.productName, "IS_Other"); }},
+      {"another information server", [](RendezvousBlock& b) { std::strcpy(b.infoBaseUrl, "http://127.0.0.2/"); }},
+      {"a foreign download host", [](RendezvousBlock& b) { std::strcpy(b.downloadBaseUrl, "http://evil.test/"); }},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.what);
+    TestRendezvous rendezvous("IS_Copy", true, true);
+    c.change(*rendezvous.Block());
+    InstallerRun run;
+    ASSERT_TRUE(run.OpenRendezvous("IS_Copy"));
+    run.StartJob("IS_Copy");
+    EXPECT_TRUE(run.block == nullptr && run.jobThread == nullptr) << "a job ran";
+  }
+  TestRendezvous rendezvous("IS_Copy", true, true);
+  InstallerRun run;
+  ASSERT_TRUE(run.OpenRendezvous("IS_Copy"));
+  run.StartJob("IS_Copy");
+  ASSERT_NE(run.jobThread, nullptr);
+  std::strcpy(rendezvous.Block()->infoBaseUrl, "http://evil.test/");
+  std::strcpy(rendezvous.Block()->productName, "IS_Other");
+  EXPECT_STREQ(run.block->infoBaseUrl, BuiltInInfoBaseUrl());
+  EXPECT_STREQ(run.block->productName, "IS_Copy");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "registry_values.h"
 #include "road_support.h"
 #include "test_registry.h"
 #include "ui_robot.h"
@@ -77,47 +78,70 @@ TEST_F(PackageTrust, PackagesNotSignedByThePublisherAreRefused) {
   tampered[0x1800] = static_cast<char>(tampered[0x1800] ^ 0x20);  // in the code, covered by the signature
   ExpectRefusedFirstInstallation(tampered, "a package changed after signing");
 
-  // The signed package itself installs.
+  // The signed package itself installs, and may replace its own file once it
+  // has started.
   PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  const std::string setupKey = "Software\\OrvexTests\\SampleSetup\\" + lower_;
+  const DWORD replaceSelf = 1;
+  ASSERT_TRUE(WriteRegistryValue(HKEY_CURRENT_USER, setupKey, "ReplaceSelf", REG_DWORD, &replaceSelf, 4));
   InstallerEnd installer(product_);
   CheckHost host(product_);
   ASSERT_TRUE(installer.Wait());
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
   EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
   EXPECT_TRUE(HasNextUpdateTime(product_));
+  std::vector<unsigned char> replaced;
+  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, setupKey, "SelfReplaced", &replaced));
+  EXPECT_TRUE(replaced.size() == 4 && replaced[0] == 1) << "the setup could not replace its own file";
+  const std::string package = PackagePath(PackageName("1-0-0-5"));
+  EXPECT_EQ(ReadFileBytes(package), "replaced");
+  ::DeleteFileA((package + ".old").c_str());
 }
 
-TEST_F(PackageTrust, AKeptPackageIsVerifiedToo) {
+// A package kept from an earlier download is judged as a downloaded one, on
+// the handle it then runs from: replaced by an unsigned program, signed but
+// without the four bytes, or grown while the user was asked, it is refused.
+TEST_F(PackageTrust, AKeptPackageIsJudgedLikeADownloadedOne) {
   UseProduct("TrustKept");
-  PublishSample(PackedVersion::Make(3, 1, 0, 0), "3-1-0-0");
-  const std::string signedPackage = SamplePackageBytes();
-  // An unsigned program of the same size in the downloads folder, as if
-  // replaced after an earlier download.
-  std::string unsignedPackage = ReadFileBytes(TestFilePath("sample_setup_unsigned.exe"));
-  ASSERT_LT(unsignedPackage.size(), signedPackage.size());
-  unsignedPackage.resize(signedPackage.size(), '\0');
-  const std::string path = PackagePath(PackageName("3-1-0-0"));
-  ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
-  ASSERT_TRUE(WriteFileBytes(path, unsignedPackage));
-
-  ASSERT_TRUE(SetInstalledVersion(product_, PackedVersion::Make(3, 0, 0, 0)));
-  InstallerEnd installer(product_);
-  {
-    CheckHost host(product_);
-    ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
+  const struct {
+    const char* what;
+    std::string kept;
+    bool growsWhileAsked;
+  } cases[] = {
+      {"an unsigned package", ReadFileBytes(TestFilePath("sample_setup_unsigned.exe")), false},
+      {"a signed package without the four bytes", ReadFileBytes(TestFilePath("sample_setup_unstamped.exe")), false},
+      {"a signed package that grew while the user was asked", SamplePackageBytes(), true},
+  };
+  const std::string path = PackagePath(PackageName("1-0-0-5"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_GT(c.kept.size(), 4u);
+    ForgetProduct(product_);
+    PublishPackageBytes(c.kept);
+    ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(path, c.kept));
+    ASSERT_TRUE(SetInstalledVersion(product_, PackedVersion::Make(1, 0, 0, 0)));
+    InstallerEnd installer(product_);
+    {
+      CheckHost host(product_);
+      ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
+    }
+    HWND box = WaitForBox("Confirm Download");
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(PressButton(box, "Yes"));
+    box = WaitForBox("File Already Downloaded");
+    ASSERT_NE(box, nullptr);
+    if (c.growsWhileAsked) {
+      ASSERT_TRUE(WriteFileBytes(path, c.kept + std::string(16, '\0')));
+    }
+    ASSERT_TRUE(PressButton(box, "Yes"));
+    EXPECT_TRUE(AnswerUntrustedBox());
+    ASSERT_TRUE(installer.Wait());
+    EXPECT_FALSE(SetupRan(lower_));
+    EXPECT_FALSE(HasNextUpdateTime(product_));
+    EXPECT_EQ(::GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the refused package stayed";
+    EXPECT_TRUE(LoggedRequests("/" + lower_ + "/download/").empty());
   }
-  HWND box = WaitForBox("Confirm Download");
-  ASSERT_NE(box, nullptr);
-  ASSERT_TRUE(PressButton(box, "Yes"));
-  box = WaitForBox("File Already Downloaded");
-  ASSERT_NE(box, nullptr);
-  ASSERT_TRUE(PressButton(box, "Yes"));
-  EXPECT_TRUE(AnswerUntrustedBox());
-  ASSERT_TRUE(installer.Wait());
-  EXPECT_FALSE(SetupRan(lower_));
-  EXPECT_FALSE(HasNextUpdateTime(product_));
-  EXPECT_EQ(::GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the replaced package stayed";
-  EXPECT_TRUE(LoggedRequests("/" + lower_ + "/download/").empty());
 }
 
 }  // namespace

@@ -71,6 +71,34 @@ TEST_F(PageHostCheck, InfoParametersRunTheCheckOnceEachWhileTheControlsLoad) {
   ForgetProduct("PH_Second");
 }
 
+// The host tells each object its page's URL through the container's moniker:
+// the page file's own by default, or the one given. Only the build's listed
+// pages run the check; a refused page still loads, and so does an object
+// whose site comes only through IObjectWithSite, as a script's would.
+TEST_F(PageHostCheck, OnlyListedPagesRunTheCheck) {
+  const struct {
+    const char* options;
+    bool allowed;
+  } cases[] = {
+      {"", true},
+      {"--page-url https://www.brindlewood.com/viewer.html", true},
+      {"--page-url https://evil.example/viewer.html", false},
+      {"--script-site --page-url https://brindlewood.com/", true},
+      {"--script-site --page-url http://evil.example/", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ForgetProduct("PH_Page");
+    const PageHostRun run = RunPageHost("page_url", ControlPage("<param name=Info value=PH_Page>"), c.options);
+    ExpectCleanEnd(run);
+    EXPECT_EQ(CheckRuns("PH_Page"), c.allowed ? 1u : 0u) << run.Log();
+    EXPECT_TRUE(run.Has("#1 get-moniker 1 0x00000000")) << run.Log();
+  }
+  const PageHostRun run = RunPageHost("page_url", ControlPage(""), "");
+  EXPECT_EQ(run.Starting("page-url file:///").empty(), false) << run.Log();
+  ForgetProduct("PH_Page");
+}
+
 using PageHostSites = RegisteredControl;
 
 // The control on a page without Info, in each kind of site and with each verb

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "download_hosts.h"
 
@@ -38,7 +39,15 @@ TEST(DownloadHosts, EverythingElseIsRefused) {
            "http://mirror-1.example.net.evil/", "http://example.org/", "http://files.example.org;evil/",
        }) {
     EXPECT_FALSE(Allowed(url)) << url;
+    EXPECT_FALSE(IsAllowedDownloadBaseUrl(url, std::strlen(url), kInfo, kMirrors)) << url;
   }
+  // A page's base URL also names one file on the host: a plain path.
+  for (const char* path : {"#", "?", "a b/", "\x7f/", "\xe9/", "\t/"}) {
+    const std::string url = std::string("http://updates.example.com/q/") + path;
+    EXPECT_TRUE(Allowed(url.c_str())) << url;
+    EXPECT_FALSE(IsAllowedDownloadBaseUrl(url.data(), url.size(), kInfo, kMirrors)) << url;
+  }
+  EXPECT_TRUE(IsAllowedDownloadBaseUrl("http://updates.example.com:8080/q-1_(x)~/", 41, kInfo, kMirrors));
   EXPECT_FALSE(IsAllowedDownloadUrl(nullptr, 0, kInfo, kMirrors));
   EXPECT_FALSE(IsAllowedDownloadUrl("http://x/", 9, nullptr, "")) << "no information server, no mirrors";
   const char cut[] = "http://updates.example.com.evil/";

@@ -45,7 +45,7 @@ TEST(ProductName, PlainFileNamesUpToFortyNineCharactersAreAccepted) {
 
 TEST(ProductName, NamesThatCannotBeAPlainFileNameAreRefused) {
   for (const char* bad : {".", "..", "a\\b", "a/b", "c:", "a*", "a?", "a\"b", "<a", "a>", "a|b", "tab\there",
-                          "line\nfeed", "\x1f"}) {
+                          "line\nfeed", "\x1f", "a#b", "a%20", "a&b", "a;b"}) {
     EXPECT_FALSE(IsAcceptableProductName(bad)) << '"' << bad << '"';
   }
 }

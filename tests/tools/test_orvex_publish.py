@@ -245,7 +245,7 @@ class Refusals(PublishTest):
         ]
         cases += [("", {"product": name}, (), "product name") for name in
                   ["", ".", "..", "a/b", "a\\b", "a:b", "a*b", "a?b", 'a"b', "a<b", "a>b", "a|b", "a\tb", "a#b",
-                   "a%41", "n" * 50]]
+                   "a%41", "a&b", "a;b", "n" * 50]]
         # Beyond 7607528 days the installer's next-check time overflows before the end of 9999.
         cases += [("", {"interval": interval}, (), "interval") for interval in
                   ["-1", "1.5", " 7", "7 ", "", "\u0667", "4294967296", "9" * 5000, "7607529"]]

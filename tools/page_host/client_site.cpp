@@ -1,5 +1,7 @@
 #include "client_site.h"
 
+#include <urlmon.h>
+
 #include <cmath>
 #include <new>
 #include <string>
@@ -109,10 +111,16 @@ HRESULT STDMETHODCALLTYPE ClientSite::SaveObject() {
   return E_NOTIMPL;  // a page is never saved
 }
 
-HRESULT STDMETHODCALLTYPE ClientSite::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
+// The container's moniker names the page, as a browser's does.
+HRESULT STDMETHODCALLTYPE ClientSite::GetMoniker(DWORD, DWORD which, IMoniker** moniker) {
   if (moniker == nullptr) return E_POINTER;
   *moniker = nullptr;
-  return E_NOTIMPL;
+  HRESULT result = E_NOTIMPL;
+  if (which == OLEWHICHMK_CONTAINER && !options_.pageUrl.empty()) {
+    result = ::CreateURLMonikerEx(nullptr, options_.pageUrl.c_str(), moniker, URL_MK_UNIFORM);
+  }
+  Event("get-moniker", std::to_string(which) + " " + HexResult(result));
+  return result;
 }
 
 HRESULT STDMETHODCALLTYPE ClientSite::GetContainer(IOleContainer** container) {

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 #include "com_ptr.h"
 #include "host_log.h"
@@ -29,6 +30,12 @@ struct SiteOptions {
   bool controlSite = true;         // answers IOleControlSite
   bool ambientDispatch = true;     // answers IDispatch for ambient properties
   UserMode userMode = UserMode::kRun;
+  // The page's URL, which the container's moniker tells the object; empty:
+  // the site has no moniker.
+  std::wstring pageUrl;
+  // The site reaches the object only through IObjectWithSite, as for an
+  // object a page's script creates.
+  bool scriptSite = false;
 };
 
 class ClientSite final : public IOleClientSite,

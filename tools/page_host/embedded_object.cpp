@@ -42,13 +42,27 @@ int EmbeddedObject::Create(const SiteOptions& options, HWND host, InPlaceFrame* 
     return kExitCreateFailed;
   }
   site_->SetObject(object_.get());
+  scriptSite_ = options.scriptSite;
   return kExitOk;
 }
 
+// The site goes to the object as a page's container gives it: as its client
+// site, and through IObjectWithSite when the object has it; with the script
+// site option through IObjectWithSite alone.
 HRESULT EmbeddedObject::GiveClientSite() {
-  const HRESULT result = object_->SetClientSite(static_cast<IOleClientSite*>(site_.get()));
-  siteGiven_ = SUCCEEDED(result);
-  log_.Object(number_, "set-client-site " + HexResult(result));
+  HRESULT result = S_OK;
+  if (!scriptSite_) {
+    result = object_->SetClientSite(static_cast<IOleClientSite*>(site_.get()));
+    siteGiven_ = SUCCEEDED(result);
+    log_.Object(number_, "set-client-site " + HexResult(result));
+  }
+  ComPtr<IObjectWithSite> withSite;
+  if (SUCCEEDED(object_.As(IID_IObjectWithSite, withSite))) {
+    const HRESULT given = withSite->SetSite(static_cast<IOleClientSite*>(site_.get()));
+    objectSiteGiven_ = SUCCEEDED(given);
+    log_.Object(number_, "set-site " + HexResult(given));
+    if (scriptSite_) result = given;
+  }
   return result;
 }
 
@@ -149,6 +163,11 @@ void EmbeddedObject::Close() {
   if (siteGiven_) {
     log_.Object(number_, "clear-client-site " + HexResult(object_->SetClientSite(nullptr)));
     siteGiven_ = false;
+  }
+  ComPtr<IObjectWithSite> withSite;
+  if (objectSiteGiven_ && SUCCEEDED(object_.As(IID_IObjectWithSite, withSite))) {
+    log_.Object(number_, "clear-site " + HexResult(withSite->SetSite(nullptr)));
+    objectSiteGiven_ = false;
   }
 }
 

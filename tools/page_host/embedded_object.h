@@ -2,6 +2,7 @@
 // OLE embedding sequence, each step logged.
 #pragma once
 
+#include <ocidl.h>
 #include <ole2.h>
 #include <windows.h>
 
@@ -58,6 +59,8 @@ class EmbeddedObject {
   ComPtr<ClientSite> site_;
   DWORD miscStatus_ = 0;
   bool siteGiven_ = false;
+  bool objectSiteGiven_ = false;
+  bool scriptSite_ = false;
   bool drawLogged_ = false;
   bool closed_ = false;
 };

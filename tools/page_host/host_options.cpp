@@ -32,6 +32,10 @@ const wchar_t* UsageText() {
          L"  --user-mode run|design|absent  ambient user mode (default run)\n"
          L"  --verb N                    verb of the activation (default -5)\n"
          L"  --then-verb N               a further verb after activation (repeatable)\n"
+         L"  --page-url URL              the page's URL, as the container's moniker tells each object\n"
+         L"                              (default: the page file's own file: URL)\n"
+         L"  --script-site               give each object its site through IObjectWithSite only, as\n"
+         L"                              for an object a page's script creates\n"
          L"  --log FILE                  append one line per event to FILE\n"
          L"  --close-after MS            after activation pump messages for MS milliseconds\n"
          L"                              (at most 600000), then close everything and exit\n"
@@ -104,6 +108,14 @@ bool ParseHostOptions(const std::vector<std::wstring>& arguments, HostOptions& o
       } else {
         options.thenVerbs.push_back(verb);
       }
+    } else if (argument == L"--page-url") {
+      if (!value(options.site.pageUrl)) return false;
+      if (options.site.pageUrl.empty()) {
+        error = L"--page-url needs a URL";
+        return false;
+      }
+    } else if (argument == L"--script-site") {
+      options.site.scriptSite = true;
     } else if (argument == L"--log") {
       if (!value(options.logPath)) return false;
     } else if (argument == L"--close-after") {

@@ -17,6 +17,7 @@
 // "#N "; the others are the host's own:
 //
 //   start PAGE                         the host began with this page path
+//   page-url URL                       the URL each object's site tells (its container's moniker)
 //   error TEXT                         a failure that ends the run (exit code follows)
 //   page objects N title TITLE         the page was read; N objects will be created
 //   note TEXT                          something of the page passed over, and why
@@ -24,6 +25,8 @@
 //   #N created {CLSID} HR              CoCreateInstance(CLSCTX_INPROC_SERVER, IID_IOleObject)
 //   #N misc-status DECIMAL HR          IOleObject::GetMiscStatus(DVASPECT_CONTENT)
 //   #N set-client-site HR              before loading when the misc status has SETCLIENTSITEFIRST
+//   #N set-site HR                     IObjectWithSite::SetSite, with the client site
+//   #N get-moniker WHICH HR            the object asked its site for a moniker
 //   #N bag-read NAME VT HR             the object read a parameter (VT: requested VARTYPE, decimal)
 //   #N load-bag HR | init-new HR | no-persistence
 //   #N bag-released COUNT              references left on the property bag after loading
@@ -46,6 +49,7 @@
 //   close-requested                    the user closed the window
 //   #N close HR                        IOleObject::Close(OLECLOSE_NOSAVE)
 //   #N clear-client-site HR            SetClientSite(nullptr)
+//   #N clear-site HR                   IObjectWithSite::SetSite(nullptr)
 //   #N released COUNT                  the object's count after the host's last Release
 //   #N site-released COUNT             the site's count after the host's last Release
 //   frame-released COUNT
@@ -53,6 +57,7 @@
 //   exit CODE
 #include <ole2.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 #include <windows.h>
 
 #include <memory>
@@ -120,6 +125,18 @@ std::vector<std::wstring> Arguments() {
 std::wstring FileName(const std::wstring& path) {
   const std::size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// The page file's own URL, "file:///C:/..." as a browser reports it; the
+// path itself when it has none.
+std::wstring FileUrl(const std::wstring& path) {
+  wchar_t full[MAX_PATH];
+  const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) return path;
+  wchar_t url[3 * MAX_PATH + 16];
+  DWORD size = sizeof(url) / sizeof(url[0]);
+  if (FAILED(::UrlCreateFromPathW(full, url, &size, 0))) return path;
+  return url;
 }
 
 // Places the objects one below the other, each with its label above it.
@@ -201,6 +218,8 @@ int Run(HINSTANCE instance) {
     return kExitUsage;
   }
   log.Line("start " + Utf8(options.page));
+  if (options.site.pageUrl.empty()) options.site.pageUrl = FileUrl(options.page);
+  log.Line("page-url " + Utf8(options.site.pageUrl));
 
   auto finish = [&log](int code) {
     log.Line("exit " + std::to_string(code));

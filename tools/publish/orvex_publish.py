@@ -48,10 +48,11 @@ MAX_PACKAGE_SIZE = 0xFFFFFFFF
 MAX_PRODUCT_NAME_BYTES = 49
 
 # Bytes the control refuses in a product name: it must be a plain file name.
-# The installer also puts the name in a URL path, where '#' would end the path
-# and '%' would start an escape, so the server could never be asked for it.
+# The installer also puts the name in a URL path, where '#' would end the path,
+# '%' would start an escape and '&' and ';' split parameters: the control
+# refuses them too.
 FILE_NAME_RESERVED = b'\\/:*?"<>|'
-URL_RESERVED = b"#%"
+URL_RESERVED = b"#%&;"
 
 # The installer adds interval * 864,000,000,000 (a day in 100 ns ticks) to the
 # current file time and the control compares the sum as a signed 64-bit

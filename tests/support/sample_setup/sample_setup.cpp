@@ -130,6 +130,26 @@ bool RecordRun(const char* product, const char* ownPath, DWORD* holdMs) {
   RegKey key;
   if (!CreateKey(HKEY_CURRENT_USER, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)) return false;
   *holdMs = GetDword(key.Get(), "HoldMs");
+  // A setup that replaces its own file, as one updating itself: a running
+  // program cannot be deleted, but it can be renamed away and another file
+  // put in its place. It tries for a bounded time, since its starter may
+  // close the file just after the start.
+  if (GetDword(key.Get(), "ReplaceSelf") != 0) {
+    char oldPath[MAX_PATH + 8];
+    bool replaced = false;
+    if (std::snprintf(oldPath, sizeof(oldPath), "%s.old", ownPath) < static_cast<int>(sizeof(oldPath))) {
+      for (int attempt = 0; attempt < 200 && !replaced; ++attempt) {
+        replaced = ::MoveFileExA(ownPath, oldPath, MOVEFILE_REPLACE_EXISTING) != FALSE;
+        if (!replaced) ::Sleep(50);
+      }
+    }
+    if (replaced) {
+      const UniqueHandle file(::CreateFileA(ownPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+      DWORD count = 0;
+      replaced = file && ::WriteFile(file.Get(), "replaced", 8, &count, nullptr) && count == 8;
+    }
+    SetDword(key.Get(), "SelfReplaced", replaced ? 1 : 0);
+  }
   const DWORD runs = GetDword(key.Get(), "Runs") + 1;
   bool ok = SetText(key.Get(), "CommandLine", ::GetCommandLineA());
   ok = SetText(key.Get(), "Path", ownPath) && ok;

@@ -10,7 +10,10 @@ namespace orvex::test {
 //   Path        its own full path
 //   Pid         DWORD, its process id
 //   ParentPid   DWORD, the id of the process that started it
-// and reads HoldMs (DWORD, default 0): how long to wait before it ends.
+// and reads HoldMs (DWORD, default 0): how long to wait before it ends. With
+// ReplaceSelf (DWORD, not 0) it first renames its own file to "<file>.old",
+// writes "replaced" in its place and records SelfReplaced (DWORD): 1 when it
+// could, 0 when it could not within 10 s.
 constexpr char kSampleSetupRecordKey[] = "Software\\OrvexTests\\SampleSetup\\";
 
 // When the event kSampleSetupGoEventPrefix + product exists, the run waits for
