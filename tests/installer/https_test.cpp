@@ -33,8 +33,8 @@ TEST_F(Https, ThePlatformValidatesAndNothingGoesOutInTheClear) {
       // Wine's WinINet has no text for its unknown-root error: "Unknown Error".
       {"unknown root", "stranger", false, "{}", "", ""},
       {"unknown root, an update", "stranger", true, "{}", "", nullptr},
-      {"another name", "elsewhere", false, "{}", "", "Error code: 120"},
-      {"expired", "expired", false, "{}", "", "Error code: 120"},
+      {"another name", "elsewhere", false, "{}", "", "Error code: 12038"},
+      {"expired", "expired", false, "{}", "", "Error code: 12037"},
       {"redirect to http", "localhost", false,
        R"({"status": 302, "location": "http://localhost)" + InfoPath() + R"("})", "", ""},
   };
