@@ -5,7 +5,7 @@ export DEBIAN_FRONTEND=noninteractive
 pkgs=(cmake ninja-build make python3 googletest iproute2 util-linux
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64
       wine wine64 wine32:i386 xvfb xauth
-      clang-14 libclang-rt-14-dev llvm-14 libwine-dev osslsigncode openssl)
+      clang-14 libclang-rt-14-dev llvm-14 libwine-dev osslsigncode openssl ca-certificates)
 missing=0
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || { missing=1; break; }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "connection_scheme.h"
 #include "installer_run.h"
 #include "internet_status.h"
 #include "pumping_wait.h"
@@ -11,7 +12,6 @@ namespace orvex {
 namespace {
 
 constexpr char kUserAgent[] = "OrvexInstaller";
-constexpr INTERNET_PORT kServerPort = 80;  // whatever port the URL names
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_HYPERLINK;
 constexpr char kRequestHeaders[] = "Accept: */*";
 constexpr DWORD kErrorDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
@@ -52,14 +52,16 @@ void Request(InstallerRun& run, HINTERNET internet, const char* url, TransferRea
   parts.dwExtraInfoLength = 1;
   char host[kHostSize];
   char path[kPathSize];
+  ConnectionScheme scheme;
   // A URL without a host names no server: give up the phase.
-  if (!::InternetCrackUrlA(url, 0, 0, &parts) || parts.dwHostNameLength == 0 ||
+  if (!::InternetCrackUrlA(url, 0, 0, &parts) || !ChooseConnectionScheme(parts, scheme) ||
+      parts.dwHostNameLength == 0 ||
       !CopyPart(parts.lpszHostName, parts.dwHostNameLength, host, sizeof(host)) ||
       !CopyPart(parts.lpszUrlPath != nullptr ? parts.lpszUrlPath : "", parts.dwUrlPathLength, path, sizeof(path))) {
     return;
   }
 
-  HINTERNET connection = ::InternetConnectA(internet, host, kServerPort, nullptr, nullptr, INTERNET_SERVICE_HTTP,
+  HINTERNET connection = ::InternetConnectA(internet, host, scheme.port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
                                             0, reinterpret_cast<DWORD_PTR>(&run));
   const DWORD connectError = connection == nullptr ? ::GetLastError() : ERROR_SUCCESS;
   if (connection != nullptr || connectError == ERROR_IO_PENDING) WaitForHandleEvent(run, run.handleCreatedEvent);
@@ -69,8 +71,8 @@ void Request(InstallerRun& run, HINTERNET internet, const char* url, TransferRea
   }
   if (connection == nullptr) return;
 
-  HINTERNET request = ::HttpOpenRequestA(connection, "GET", path, nullptr, nullptr, nullptr, kRequestFlags,
-                                         reinterpret_cast<DWORD_PTR>(&run));
+  HINTERNET request = ::HttpOpenRequestA(connection, "GET", path, nullptr, nullptr, nullptr,
+                                         kRequestFlags | scheme.requestFlags, reinterpret_cast<DWORD_PTR>(&run));
   if (request == nullptr) request = reinterpret_cast<HINTERNET>(CompletionOfFailedCall(run));
 
   bool sent = request != nullptr;

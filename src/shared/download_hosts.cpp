@@ -13,8 +13,8 @@ namespace orvex {
 
 namespace {
 
-constexpr char kScheme[] = "http://";
-constexpr std::size_t kSchemeLength = sizeof(kScheme) - 1;
+constexpr char kHttp[] = "http://";
+constexpr char kHttps[] = "https://";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -29,12 +29,25 @@ bool SameText(const char* a, const char* b, std::size_t length) {
   return true;
 }
 
-// The host of an http URL: its start and length. False when the URL is not
-// http, has user information, or has no host or an unusual one.
+bool StartsWith(const char* url, std::size_t length, const char* prefix, std::size_t prefixLength) {
+  return length >= prefixLength && SameText(url, prefix, prefixLength);
+}
+
+bool IsHttps(const char* url, std::size_t length) { return StartsWith(url, length, kHttps, sizeof(kHttps) - 1); }
+
+// The length of the URL's scheme with its "://": http or https, else 0.
+std::size_t SchemeLength(const char* url, std::size_t length) {
+  if (StartsWith(url, length, kHttp, sizeof(kHttp) - 1)) return sizeof(kHttp) - 1;
+  return IsHttps(url, length) ? sizeof(kHttps) - 1 : 0;
+}
+
+// The host of an http or https URL: its start and length. False when the URL
+// is neither, has user information, or has no host or an unusual one.
 bool FindHost(const char* url, std::size_t length, const char*& host, std::size_t& hostLength) {
-  if (length < kSchemeLength || !SameText(url, kScheme, kSchemeLength)) return false;
-  host = url + kSchemeLength;
-  const std::size_t rest = length - kSchemeLength;
+  const std::size_t schemeLength = SchemeLength(url, length);
+  if (schemeLength == 0) return false;
+  host = url + schemeLength;
+  const std::size_t rest = length - schemeLength;
   std::size_t end = 0;
   while (end < rest && host[end] != '/' && host[end] != '?' && host[end] != '#') {
     if (host[end] == '@' || host[end] == '\\' || host[end] == '\0') return false;
@@ -78,6 +91,11 @@ bool IsAllowedDownloadUrl(const char* url, std::size_t length, const char* infoB
   const char* host = nullptr;
   std::size_t hostLength = 0;
   if (!FindHost(url, length, host, hostLength)) return false;
+  // Packages of an https information server come over https too: a page
+  // cannot lower the scheme.
+  if (infoBaseUrl != nullptr && IsHttps(infoBaseUrl, std::strlen(infoBaseUrl)) && !IsHttps(url, length)) {
+    return false;
+  }
 
   const char* infoHost = nullptr;
   std::size_t infoHostLength = 0;

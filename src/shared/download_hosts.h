@@ -1,4 +1,4 @@
-// Where a package may come from: over http, from the information server's own
+// Where a package may come from: over http or https, from the information server's own
 // host or from one of the mirror hosts fixed at build time. A page chooses the
 // download base URL, so nothing else is trusted.
 #pragma once
@@ -7,12 +7,13 @@
 
 namespace orvex {
 
-// Whether url (length bytes, not necessarily terminated) is an http URL whose
-// host is the host of infoBaseUrl or one of mirrors, a list of host names
-// separated by ';' or ','. Hosts compare without regard to case; the port is
-// not part of the comparison (the installer always uses port 80). A URL with
-// user information, or a host with characters outside letters, digits, '.'
-// and '-', is refused.
+// Whether url (length bytes, not necessarily terminated) is an http or https
+// URL whose host is the host of infoBaseUrl or one of mirrors, a list of host
+// names separated by ';' or ','; when infoBaseUrl is https, url must be https
+// too. Hosts compare without regard to case; the port is not part of the
+// comparison (the installer uses port 80 for http, the URL's port for https).
+// A URL with user information, or a host with characters outside letters,
+// digits, '.' and '-', is refused.
 bool IsAllowedDownloadUrl(const char* url, std::size_t length, const char* infoBaseUrl, const char* mirrors);
 
 // The same against the built-in information server and mirror list.

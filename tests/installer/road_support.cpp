@@ -76,15 +76,28 @@ std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) c
 
 HWND WaitForBox(const char* title, DWORD timeoutMs) { return WaitForTopLevelWindow(0, "#32770", title, timeoutMs); }
 
+bool Answer(const char* title, const char* button, const std::string& text) {
+  const HWND box = WaitForBox(title);
+  if (box == nullptr) return false;
+  std::string texts;
+  for (const std::string& line : ChildTexts(box)) texts += line + "\n";
+  EXPECT_NE(texts.find(text), std::string::npos) << texts;
+  return PressButton(box, button);
+}
+
 void RoadTest::UseProduct(const std::string& product) {
   product_ = product;
   lower_ = product;
   ::CharLowerA(lower_.data());
   TearDown();
-  std::ifstream log(ServerRoot() + "\\requests.log", std::ios::binary | std::ios::ate);
-  logStart_ = log ? static_cast<std::streamoff>(log.tellg()) : 0;
+  MarkLog();
   ::CreateDirectoryA((ServerRoot() + "\\" + lower_).c_str(), nullptr);
   ::CreateDirectoryA((ServerRoot() + "\\" + lower_ + "\\download").c_str(), nullptr);
+}
+
+void RoadTest::MarkLog() {
+  std::ifstream log(ServerRoot() + "\\requests.log", std::ios::binary | std::ios::ate);
+  logStart_ = log ? static_cast<std::streamoff>(log.tellg()) : 0;
 }
 
 std::string RoadTest::InfoPath() const { return "/" + lower_ + "/info.txt"; }

@@ -72,8 +72,9 @@ class RoadTest : public ::testing::Test {
   void PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays = 7);
   void SetFault(const std::string& serverPath, const std::string& json);  // "{}": no fault
   std::string PackagePath(const std::string& fileName) const { return DownloadsFolder() + "\\" + fileName; }
-  // The requests the server logged since UseProduct, for paths containing the text.
+  // The requests the server logged since UseProduct (or MarkLog), for paths containing the text.
   std::vector<std::string> LoggedRequests(const std::string& pathPart) const;
+  void MarkLog();
 
   void TearDown() override;
 
@@ -84,5 +85,9 @@ class RoadTest : public ::testing::Test {
 
 // Waits for a top-level window of any process with this class and title.
 HWND WaitForBox(const char* title, DWORD timeoutMs = kRoadTimeoutMs);
+
+// Presses a button of the box of this title, which must say the text; false
+// when no box came.
+bool Answer(const char* title, const char* button, const std::string& text);
 
 }  // namespace orvex::test

@@ -44,17 +44,6 @@ ULONGLONG ExitTime(HANDLE process) {
 
 std::string Item(HWND dialog, int id) { return WindowText(::GetDlgItem(dialog, id)); }
 
-// Presses a button of the box of this title, which must say the text; false
-// when no box came.
-bool Answer(const char* title, const char* button, const std::string& text) {
-  const HWND box = WaitForBox(title);
-  if (box == nullptr) return false;
-  std::string texts;
-  for (const std::string& line : ChildTexts(box)) texts += line + "\n";
-  EXPECT_NE(texts.find(text), std::string::npos) << texts;
-  return PressButton(box, button);
-}
-
 using Road = RoadTest;
 
 TEST_F(Road, FirstInstallationDownloadsRunsAndWaitsForThePackage) {

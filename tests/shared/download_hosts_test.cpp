@@ -1,5 +1,6 @@
 // Which download base URLs a page may name: the information server's host and
-// the mirrors, over http, and nothing that only looks like them.
+// the mirrors, over http or https (https alone under an https information
+// server), and nothing that only looks like them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -26,11 +27,22 @@ TEST(DownloadHosts, TheInformationServerAndTheMirrorsOverHttp) {
   EXPECT_TRUE(Allowed("http://files.example.org/q/"));
   EXPECT_FALSE(Allowed("http://files.example.org/q/", ""));
   EXPECT_TRUE(IsAllowedDownloadUrl("http://a;b", 8, "http://a/", "")) << "a length, not a terminator, ends the URL";
+  EXPECT_TRUE(Allowed("HTTPS://updates.example.com:8443/quillon/"));
+}
+
+TEST(DownloadHosts, AnHttpsInformationServerKeepsPackagesOnHttps) {
+  const char* const info = "https://updates.example.com/";
+  for (const char* url : {"https://updates.example.com/q/", "https://mirror-1.example.net/q/"}) {
+    EXPECT_TRUE(IsAllowedDownloadUrl(url, std::strlen(url), info, kMirrors)) << url;
+  }
+  for (const char* url : {"http://updates.example.com/q/", "http://mirror-1.example.net/q/"}) {
+    EXPECT_FALSE(IsAllowedDownloadUrl(url, std::strlen(url), info, kMirrors)) << url;
+  }
 }
 
 TEST(DownloadHosts, EverythingElseIsRefused) {
   for (const char* url : {
-           "", "http://", "http:///quillon/", "https://updates.example.com/", "ftp://updates.example.com/",
+           "", "http://", "http:///quillon/", "https://", "httpss://updates.example.com/", "ftp://updates.example.com/",
            "file:///C:/packages/", "updates.example.com/quillon/", "//updates.example.com/",
            "http://evil.example/", "http://updates.example.com.evil.example/", "http://evilupdates.example.com/",
            "http://updates.example.co/", "http://updates.example.com@evil.example/",

@@ -35,12 +35,20 @@ makes sense):
                            stops.
     drip                   {"chunk": B, "delay_ms": D}: send the body in
                            pieces of B bytes, D milliseconds apart.
+    location               send this Location header (with a "status" of
+                           3xx, a redirect).
 
 A fault file that can't be read as such an object is answered with status 500
 "Bad Fault File" and the reason in the body and in the request log.
 
 usage: info_server.py --root DIR [--host 127.0.0.1] [--port 80]
-                      [--pidfile FILE] [--ready-file FILE]
+                      [--pidfile FILE] [--ready-file FILE] [--tls CERT KEY]
+
+--tls serves HTTPS with the certificate CERT and its key KEY. A test may
+choose another certificate for the connections that follow by writing a name
+N to ROOT/tls-certificate: N.crt and N.key beside CERT are then shown (N made
+of letters, digits and '-'; an empty or missing file means CERT). The log
+entries say "scheme": "https" or "http".
 
 --port 0 picks a free port. The ready file is written once the server
 listens and holds "<host> <port>"; it and the pid file are removed when the
@@ -55,6 +63,7 @@ import select
 import signal
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -75,7 +84,8 @@ LOG_NAME = "requests.log"
 
 COUNT_KEYS = ("short_body", "extra_bytes", "announce_full_send",
               "longer_than_announced", "hang_after", "body_repeat")
-KNOWN_KEYS = set(COUNT_KEYS) | {"status", "reason", "body", "drip"}
+KNOWN_KEYS = set(COUNT_KEYS) | {"status", "reason", "body", "drip", "location"}
+CERTIFICATE_CHOICE = "tls-certificate"
 
 
 class FaultError(Exception):
@@ -126,6 +136,10 @@ def check_fault(fault):
         reason = fault["reason"]
         if not isinstance(reason, str) or len(reason) > 200 or any(c in reason for c in "\r\n\0"):
             raise FaultError("reason must be a single line of at most 200 characters")
+    if "location" in fault:
+        location = fault["location"]
+        if not isinstance(location, str) or len(location) > 2000 or any(c in location for c in "\r\n\0"):
+            raise FaultError("location must be a single line of at most 2000 characters")
     if "body" in fault and not isinstance(fault["body"], str):
         raise FaultError("body must be a string")
     if "body_repeat" in fault and "body" not in fault:
@@ -213,8 +227,9 @@ class InfoServer(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 16
 
-    def __init__(self, address, root):
+    def __init__(self, address, root, tls=None):
         self.root = os.path.realpath(root)
+        self.tls = tls
         self.stopping = threading.Event()
         self.log_lock = threading.Lock()
         self.slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
@@ -229,6 +244,13 @@ class InfoServer(http.server.ThreadingHTTPServer):
         host, port = self.server_address[:2]
         self.server_name = host
         self.server_port = port
+
+    def get_request(self):
+        request, client_address = super().get_request()
+        if self.tls is not None:
+            # The handshake happens on the handler's thread, at its first read.
+            request = self.tls.wrap_socket(request, server_side=True, do_handshake_on_connect=False)
+        return request, client_address
 
     def process_request(self, request, client_address):
         if not self.slots.acquire(blocking=False):
@@ -342,7 +364,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.plain(404, None, "Not Found\n", send_body)
                 return
         elif "status" in fault:
-            self.plain(status, reason, None, send_body)
+            self.plain(status, reason, None, send_body, fault)
             return
         else:
             self.plain(404, None, "Not Found\n", send_body)
@@ -353,12 +375,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         finally:
             source.close()
 
-    def plain(self, status, reason, text, send_body):
+    def send_location(self, fault):
+        if fault and "location" in fault:
+            self.send_header("Location", fault["location"])
+
+    def plain(self, status, reason, text, send_body, fault=None):
         if text is None:
             text = "%d %s\n" % (status, reason or default_reason(status))
         data = text.encode("utf-8")
         no_body = status < 200 or status in (204, 304)
         self.send_response(status, reason or default_reason(status))
+        self.send_location(fault)
         self.send_header("Content-Type", "text/plain; charset=utf-8")
         self.send_header("Content-Length", "0" if no_body else str(len(data)))
         if status < 200:
@@ -376,6 +403,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = Body(source, size, fault.get("extra_bytes", 0))
 
         self.send_response(status, reason or default_reason(status))
+        self.send_location(fault)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(body.size))
         self.end_headers()
@@ -455,6 +483,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "host": self.headers.get("Host"),
             "headers": headers,
             "client": "%s:%d" % tuple(self.client_address[:2]),
+            "scheme": "https" if self.server.tls is not None else "http",
             "fault": fault,
         }
         if fault_error is not None:
@@ -484,6 +513,36 @@ def remove_quietly(path):
             pass
 
 
+def tls_context(root, cert, key):
+    """A server context showing cert, or the certificate the test chose in
+    ROOT/tls-certificate, read afresh at every handshake."""
+    folder = os.path.dirname(os.path.abspath(cert))
+
+    def load(cert_file, key_file):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert_file, key_file)
+        return context
+
+    default = load(cert, key)
+
+    def choose(connection, server_name, context):
+        try:
+            with open(os.path.join(root, CERTIFICATE_CHOICE), encoding="ascii") as f:
+                name = f.read(100).strip()
+        except (OSError, ValueError):
+            name = ""
+        if name and all(c.isalnum() or c == "-" for c in name):
+            try:
+                connection.context = load(os.path.join(folder, name + ".crt"), os.path.join(folder, name + ".key"))
+            except (OSError, ssl.SSLError) as e:
+                print("info_server: can't use certificate %s: %s" % (name, e), file=sys.stderr, flush=True)
+                return ssl.ALERT_DESCRIPTION_INTERNAL_ERROR
+        return None
+
+    default.sni_callback = choose
+    return default
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Serves an information-server folder for tests.")
     parser.add_argument("--root", required=True, help="folder to serve; requests.log is written here")
@@ -491,6 +550,7 @@ def main(argv=None):
     parser.add_argument("--port", type=int, default=80, help="0 picks a free port")
     parser.add_argument("--pidfile")
     parser.add_argument("--ready-file")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve HTTPS with this certificate")
     args = parser.parse_args(argv)
 
     if not os.path.isdir(args.root):
@@ -507,8 +567,9 @@ def main(argv=None):
     signal.signal(signal.SIGINT, on_signal)
 
     try:
-        server = InfoServer((args.host, args.port), args.root)
-    except OSError as e:
+        tls = tls_context(args.root, *args.tls) if args.tls else None
+        server = InfoServer((args.host, args.port), args.root, tls)
+    except (OSError, ssl.SSLError) as e:
         print("info_server: can't listen on %s port %d: %s" % (args.host, args.port, e),
               file=sys.stderr)
         return 2

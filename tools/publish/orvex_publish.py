@@ -14,6 +14,12 @@ renamed into place), the package before the record that names it:
     ROOT/<lowercase product>/download/<lowercase product>_a-b-c-d.exe
     ROOT/<lowercase product>/info.txt
 
+Any web server serves ROOT as it is. An installer built with an https base
+URL (the default) fetches both files over HTTPS only: the server (and any
+mirror) needs a certificate for its host name from an authority the users'
+Windows trusts, and must answer at the URLs themselves, since the installer
+follows no redirect.
+
 The record is text in the users' ANSI code page, with no line end after it:
 
     interval|a.b.c.d|0.0.0.0|size|product|description|0.0.0.0|

@@ -1,0 +1,102 @@
+// The installer and check built for an information server reached over HTTPS
+// (https://localhost/), against the tests' server, which shows the certificate
+// a case chooses; its namespace trusts the test root. The platform validates
+// the certificate: a failure is a network failure of its phase. Nothing goes
+// out in the clear: not a page's http download URL, nor a redirect to http.
+#include <cstring>
+#include <string>
+
+#include "connection_scheme.h"
+#include "road_support.h"
+#include "test_registry.h"
+
+namespace orvex::test {
+namespace {
+
+using Https = RoadTest;
+
+TEST_F(Https, ThePlatformValidatesAndNothingGoesOutInTheClear) {
+  UseProduct("Secured");
+  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  const std::string choice = ServerRoot() + "\\tls-certificate";
+  const struct {
+    const char* what;
+    const char* certificate;  // the server's (tools/signing/make_test_server_certificates.sh)
+    bool update;              // an update check, else a first installation
+    std::string infoFault;
+    std::string downloadBase;  // in Info
+    const char* shown;         // in the error box of a first installation that fails
+  } cases[] = {
+      {"trusted", "localhost", false, "{}", "", nullptr},
+      {"trusted, an update", "localhost", true, "{}", "", nullptr},
+      {"a page's http download URL", "localhost", false, "{}", "http://localhost/" + lower_ + "/download/", nullptr},
+      // Wine's WinINet has no text for its unknown-root error: "Unknown Error".
+      {"unknown root", "stranger", false, "{}", "", ""},
+      {"unknown root, an update", "stranger", true, "{}", "", nullptr},
+      {"another name", "elsewhere", false, "{}", "", "Error code: 12038"},
+      {"expired", "expired", false, "{}", "", "Error code: 12037"},
+      {"redirect to http", "localhost", false,
+       R"({"status": 302, "location": "http://localhost)" + InfoPath() + R"("})", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ForgetProduct(product_);
+    ::DeleteFileA(PackagePath(PackageName("1-0-0-5")).c_str());
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\OrvexTests\\SampleSetup\\" + lower_).c_str());
+    ASSERT_TRUE(!c.update || SetInstalledVersion(product_, PackedVersion::Make(1, 0, 0, 0)));
+    ASSERT_TRUE(WriteFileBytes(choice, c.certificate));
+    SetFault(InfoPath(), c.infoFault);
+    MarkLog();
+    const bool runs = c.shown == nullptr && !(c.update && std::strcmp(c.certificate, "localhost") != 0);
+    {
+      InstallerEnd installer(product_);
+      CheckHost host(product_ + (c.downloadBase.empty() ? "" : "||" + c.downloadBase));
+      if (c.update && runs) {
+        EXPECT_TRUE(Answer("Confirm Download", "Yes", "(Version 1-0-0-5)"));
+      }
+      if (c.shown != nullptr) {
+        EXPECT_TRUE(Answer("Error Accessing Internet", "OK", c.shown));
+      }
+      // An update that fails shows nothing: a box would hold the installer.
+      ASSERT_TRUE(installer.Wait());
+      ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
+    }
+    EXPECT_EQ(SetupRan(lower_), runs);
+    EXPECT_EQ(HasNextUpdateTime(product_), runs) << "a check that fails stays due";
+    if (std::strcmp(c.certificate, "localhost") != 0) {
+      EXPECT_TRUE(LoggedRequests(lower_).empty()) << "refused before any request";
+    }
+    EXPECT_TRUE(LoggedRequests(R"("scheme": "http")").empty()) << "a request in the clear";
+  }
+  ::DeleteFileA(choice.c_str());
+}
+
+// https connects to the URL's port, 443 when it names none; http to port 80
+// whatever the URL names; other schemes not at all.
+TEST(HttpsScheme, PortAndFlagsFollowTheScheme) {
+  const struct {
+    const char* url;
+    bool connects;
+    INTERNET_PORT port;
+    DWORD flags;
+  } cases[] = {
+      {"https://localhost/q/info.txt", true, 443, INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT},
+      {"https://localhost:8443/q/info.txt", true, 8443, INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT},
+      {"http://localhost:8080/q/info.txt", true, 80, 0},
+      {"ftp://localhost/q/info.txt", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = 1;
+    ASSERT_TRUE(::InternetCrackUrlA(c.url, 0, 0, &parts)) << c.url;
+    ConnectionScheme scheme;
+    EXPECT_EQ(ChooseConnectionScheme(parts, scheme), c.connects) << c.url;
+    if (!c.connects) continue;
+    EXPECT_EQ(scheme.port, c.port) << c.url;
+    EXPECT_EQ(scheme.requestFlags, c.flags) << c.url;
+  }
+}
+
+}  // namespace
+}  // namespace orvex::test
