@@ -10,14 +10,33 @@ namespace orvex {
 
 class InstallerRun;
 
+// A WM_QUIT met while the job thread dispatches its messages: taken off the
+// queue undispatched, and posted again when the note goes out of scope, so
+// that whoever runs the thread's loop after the wait still sees it.
+class QuitNote {
+ public:
+  QuitNote() = default;
+  ~QuitNote();
+  QuitNote(const QuitNote&) = delete;
+  QuitNote& operator=(const QuitNote&) = delete;
+
+  // PumpOneMessage, except for WM_QUIT, which is noted here.
+  void PumpOneMessage();
+
+ private:
+  bool seen_ = false;
+  WPARAM exitCode_ = 0;
+};
+
 // Waits until one of the handles is signalled and returns its index. A wait
 // that fails outright (a bad handle), or runs past timeoutMs, returns count
-// instead of repeating forever.
+// instead of repeating forever. A WM_QUIT met meanwhile is posted again at the end.
 DWORD PumpingWait(const HANDLE* handles, DWORD count, DWORD timeoutMs = INFINITE);
 
 // Waits for the pending asynchronous operation: its result, or 0 when the
 // wait ended through stopEvent. A completion wins over a stop signalled at the
-// same time.
+// same time. An operation of which WinINet reports nothing for the stall limit
+// is given up: 0, with ERROR_INTERNET_TIMEOUT as the run's error.
 DWORD_PTR WaitForCompletion(InstallerRun& run);
 
 }  // namespace orvex
