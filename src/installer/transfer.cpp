@@ -114,7 +114,10 @@ void Request(InstallerRun& run, HINTERNET internet, const char* url, TransferRea
 
   if (request != nullptr) ::InternetCloseHandle(request);
   ::InternetCloseHandle(connection);
-  WaitForHandleEvent(run, run.handleClosingEvent);
+  // A stalled operation is not aborted by the close: WinINet holds the closing
+  // back until its own time-out ends what its thread waits for. The phase does
+  // not wait for that; the run does, before it is deleted.
+  if (!run.stalled) WaitForHandleEvent(run, run.handleClosingEvent);
 }
 
 }  // namespace
