@@ -1,6 +1,7 @@
 #include "completion.h"
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <cstdio>
 #include <cstring>
@@ -34,7 +35,8 @@ void HideDialog(const InstallerRun& run) {
 
 void ReportFailure(InstallerRun& run) {
   HWND dialog = DialogIfWindow(run);
-  ReportInternetError(dialog != nullptr ? dialog : run.ownerWindow, run.asyncError);
+  ReportInternetError(dialog != nullptr ? dialog : run.ownerWindow,
+                      run.stalled ? static_cast<DWORD>(ERROR_INTERNET_TIMEOUT) : run.asyncError);
 }
 
 // The one report of the installer's own: a package that could not be verified.

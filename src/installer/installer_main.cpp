@@ -5,6 +5,7 @@
 #include "installer_run.h"
 #include "module_instance.h"
 #include "product_name.h"
+#include "stall_limit.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   orvex::SetModuleInstance(instance);
@@ -14,6 +15,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   if (!orvex::IsAcceptableProductName(commandLine)) return 0;
   auto* run = new orvex::InstallerRun;
   run->Open(commandLine);
-  delete run;  // blocks until the job thread has ended
+  run->ReleaseRendezvous();  // blocks until the job thread has ended
+  // A handle whose read WinINet did not abort at once may still call back into
+  // the run. WinINet's own time-outs end such a read within the stall limit;
+  // should a handle outlast twice that, the run is left to the end of the
+  // process rather than deleted under it.
+  if (run->WaitForHandlesClosed(2 * orvex::StallLimitMs())) delete run;
   return 0;
 }

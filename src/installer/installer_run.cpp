@@ -9,7 +9,6 @@
 #include "product_info.h"
 #include "product_name.h"
 #include "progress_window.h"
-#include "pumping_wait.h"
 #include "update_job.h"
 
 namespace orvex {
@@ -85,11 +84,12 @@ void InstallerRun::StartJob(const char* rendezvousName) {
   requestCompleteEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
   handleCreatedEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
   handleClosingEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  handlesClosedEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
   transferLock = ::CreateMutexA(nullptr, FALSE, nullptr);
   ownerWindow = nullptr;
   // Without its events and lock the job cannot wait for anything: run none.
   if (stopEvent == nullptr || requestCompleteEvent == nullptr || handleCreatedEvent == nullptr ||
-      handleClosingEvent == nullptr || transferLock == nullptr) {
+      handleClosingEvent == nullptr || handlesClosedEvent == nullptr || transferLock == nullptr) {
     return;
   }
 
@@ -103,7 +103,7 @@ void InstallerRun::StartJob(const char* rendezvousName) {
   }
 }
 
-InstallerRun::~InstallerRun() {
+void InstallerRun::ReleaseRendezvous() {
   if (jobThread != nullptr) {
     ::WaitForSingleObject(jobThread, INFINITE);
     CloseIfSet(jobThread);
@@ -111,15 +111,6 @@ InstallerRun::~InstallerRun() {
   // The job thread has waited for the watcher; a run whose job never started
   // has no watcher left running either.
   CloseIfSet(watcherThread);
-  if (productInfo != nullptr) productInfo->Reset();
-  delete productInfo;
-  productInfo = nullptr;
-  CloseIfSet(handleClosingEvent);
-  CloseIfSet(handleCreatedEvent);
-  CloseIfSet(stopEvent);
-  CloseIfSet(requestCompleteEvent);
-  CloseIfSet(transferLock);
-
   if (view != nullptr) ::UnmapViewOfFile(view);
   view = nullptr;
   block = nullptr;
@@ -130,6 +121,36 @@ InstallerRun::~InstallerRun() {
     CloseIfSet(installingEvent);
   }
   CloseIfSet(syncEvent);
+}
+
+bool InstallerRun::WaitForHandlesClosed(DWORD timeoutMs) const {
+  if (handlesClosedEvent == nullptr || transferLock == nullptr) return true;
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    if (::WaitForSingleObject(handlesClosedEvent, left) != WAIT_OBJECT_0) return false;
+    // The lock is free again only once the last closing notification has
+    // returned from the run.
+    if (::WaitForSingleObject(transferLock, left) != WAIT_OBJECT_0) return false;
+    const bool none = openHandles == 0;
+    ::ReleaseMutex(transferLock);
+    if (none) return true;
+    if (left == 0) return false;
+  }
+}
+
+InstallerRun::~InstallerRun() {
+  ReleaseRendezvous();
+  if (productInfo != nullptr) productInfo->Reset();
+  delete productInfo;
+  productInfo = nullptr;
+  CloseIfSet(handlesClosedEvent);
+  CloseIfSet(handleClosingEvent);
+  CloseIfSet(handleCreatedEvent);
+  CloseIfSet(stopEvent);
+  CloseIfSet(requestCompleteEvent);
+  CloseIfSet(transferLock);
   ::DeleteCriticalSection(&statusLock_);
 }
 
@@ -140,8 +161,9 @@ void InstallerRun::ShowStatusFromCallback(const char* first, const char* second,
 }
 
 ProgressWindow* InstallerRun::DetachProgressWindow() {
-  // A callback holding the lock waits for this thread to take its status line.
-  while (!::TryEnterCriticalSection(&statusLock_)) PumpOneMessage();
+  // A callback holds the lock only while it hands its status line over, which
+  // never waits for this thread.
+  ::EnterCriticalSection(&statusLock_);
   ProgressWindow* window = progressWindow;
   progressWindow = nullptr;
   ::LeaveCriticalSection(&statusLock_);

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "rendezvous_block.h"
@@ -37,6 +38,15 @@ class InstallerRun {
   bool OpenRendezvous(const char* rendezvousName);
   void StartJob(const char* rendezvousName);
 
+  // Waits for the job thread, then releases the rendezvous: the control goes
+  // on. The destructor does it too, when it was not done before.
+  void ReleaseRendezvous();
+
+  // Waits up to timeoutMs until every WinINet handle of the run has delivered
+  // its closing notification; until then WinINet may still call back into the
+  // run, and it must not be deleted.
+  bool WaitForHandlesClosed(DWORD timeoutMs) const;
+
   HANDLE mapping = nullptr;
   // The mapped "info_" block, which other processes may still write: it is
   // read once, into checkedBlock, and not again.
@@ -51,8 +61,16 @@ class InstallerRun {
   HINTERNET currentHandle = nullptr;
   DWORD_PTR asyncResult = 0;
   DWORD asyncError = 0;
+  // A completion wait gave its operation up after the stall limit: the job's
+  // failure is a time-out, whatever WinINet reports for the aborted operation
+  // afterwards. Job thread only.
+  bool stalled = false;
   HANDLE handleCreatedEvent = nullptr;
   HANDLE handleClosingEvent = nullptr;
+  // Handles created and not yet closing (under transferLock), and the event
+  // set while there are none.
+  LONG openHandles = 0;
+  HANDLE handlesClosedEvent = nullptr;
   HANDLE stopEvent = nullptr;
   HANDLE requestCompleteEvent = nullptr;
   HANDLE watcherThread = nullptr;
@@ -69,14 +87,18 @@ class InstallerRun {
   // The status line as WinINet's threads set it: nothing once the job has
   // taken the progress window away.
   void ShowStatusFromCallback(const char* first, const char* second = nullptr, const char* third = nullptr);
-  // Takes the progress window away from the status callback, dispatching the
-  // job thread's messages while a callback is still using it. Job thread only.
+  // Takes the progress window away from the status callback, once no callback
+  // is using it. Job thread only.
   ProgressWindow* DetachProgressWindow();
 
   // Byte counts of the job's reads: members, not locals, because a read that
   // completes later writes its count after the call has returned.
   DWORD recordBytesRead = 0;
   DWORD chunkBytesRead = 0;
+
+  // When WinINet last reported anything for the run (GetTickCount64): the
+  // completion waits end after the stall limit without progress.
+  std::atomic<ULONGLONG> lastProgress{0};
 
  private:
   CRITICAL_SECTION statusLock_;

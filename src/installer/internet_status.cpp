@@ -29,6 +29,8 @@ void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD 
                                      DWORD informationLength) {
   auto* run = reinterpret_cast<InstallerRun*>(context);
   if (run == nullptr) return;
+  // Anything WinINet reports is progress of the operation in flight.
+  run->lastProgress = ::GetTickCount64();
   switch (status) {
     case INTERNET_STATUS_RESOLVING_NAME:
       StatusWithInformation(*run, "Resolving address for ", information, informationLength);
@@ -42,6 +44,8 @@ void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD 
     case INTERNET_STATUS_HANDLE_CREATED:
       ::WaitForSingleObject(run->transferLock, INFINITE);
       run->currentHandle = handle;
+      ++run->openHandles;
+      ::ResetEvent(run->handlesClosedEvent);
       ::ReleaseMutex(run->transferLock);
       ::ResetEvent(run->handleClosingEvent);
       ::SetEvent(run->handleCreatedEvent);
@@ -50,8 +54,12 @@ void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD 
       // A closed handle is no longer the watcher's to close.
       ::WaitForSingleObject(run->transferLock, INFINITE);
       if (run->currentHandle == handle) run->currentHandle = nullptr;
-      ::ReleaseMutex(run->transferLock);
+      if (run->openHandles > 0 && --run->openHandles == 0) ::SetEvent(run->handlesClosedEvent);
       ::SetEvent(run->handleClosingEvent);
+      // The last notification of a handle. Once the lock is released after
+      // the run's last one, the run may be deleted: nothing of it is touched
+      // after this call.
+      ::ReleaseMutex(run->transferLock);
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
       if (information != nullptr && informationLength >= sizeof(INTERNET_ASYNC_RESULT)) {

@@ -97,6 +97,8 @@ ORVEX_LATE_IMPORTED("wininet.dll", DWORD, InternetErrorDlg, 20,
                     (window, request, error, flags, data))
 ORVEX_LATE_IMPORTED("wininet.dll", BOOL, InternetGetLastResponseInfoA, 12,
                     (LPDWORD error, LPSTR buffer, LPDWORD length), (error, buffer, length))
+ORVEX_LATE_IMPORTED("wininet.dll", BOOL, InternetSetOptionA, 16,
+                    (HINTERNET internet, DWORD option, LPVOID buffer, DWORD length), (internet, option, buffer, length))
 ORVEX_LATE_IMPORTED("wininet.dll", INTERNET_STATUS_CALLBACK, InternetSetStatusCallback, 8,
                     (HINTERNET internet, INTERNET_STATUS_CALLBACK callback), (internet, callback))
 ORVEX_LATE_IMPORTED("crypt32.dll", DWORD, CertGetNameStringW, 24,

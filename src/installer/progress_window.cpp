@@ -72,6 +72,11 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         return TRUE;
       }
       return FALSE;
+    case kShowStatusMessage:
+      if (auto* window = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrA(dialog, GWLP_USERDATA))) {
+        window->ShowKeptStatus();
+      }
+      return TRUE;
     case WM_DESTROY:
       if (bannerBitmap != nullptr) {
         if (bannerPalette != nullptr) ::DeleteObject(bannerPalette);
@@ -89,6 +94,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 ProgressWindow::ProgressWindow(InstallerRun* owner) : run(owner) {
   textBuffer[0] = '\0';
+  keptStatus_[0] = '\0';
   ::InitializeCriticalSection(&textLock_);
 }
 
@@ -120,17 +126,36 @@ void ProgressWindow::Show(const char* information, const char* description) {
 void ProgressWindow::SetStatus(const char* first, const char* second, const char* third) {
   if (!::IsWindow(dialog)) return;
   char text[kProgressTextSize];
+  const bool dialogThread = ::GetWindowThreadProcessId(dialog, nullptr) == ::GetCurrentThreadId();
+  bool post = false;
   ::EnterCriticalSection(&textLock_);
   JoinTextCut(textBuffer, sizeof(textBuffer), {first, second, third});
   std::memcpy(text, textBuffer, sizeof(text));
+  // The latest line is kept, so that a notice posted earlier shows no older one.
+  std::memcpy(keptStatus_, textBuffer, sizeof(keptStatus_));
+  if (!dialogThread && !statusPosted_) post = statusPosted_ = true;
   ::LeaveCriticalSection(&textLock_);
-  // Sent to the job thread's dialog: from another thread this waits until
-  // the job thread pumps, so no lock may be held here.
+  if (dialogThread) {
+    ::SetDlgItemTextA(dialog, IDC_STATUS_LINE, text);
+  } else if (post && !::PostMessageA(dialog, kShowStatusMessage, 0, 0)) {
+    ::EnterCriticalSection(&textLock_);
+    statusPosted_ = false;
+    ::LeaveCriticalSection(&textLock_);
+  }
+}
+
+void ProgressWindow::ShowKeptStatus() {
+  char text[kProgressTextSize];
+  ::EnterCriticalSection(&textLock_);
+  std::memcpy(text, keptStatus_, sizeof(text));
+  statusPosted_ = false;
+  ::LeaveCriticalSection(&textLock_);
   ::SetDlgItemTextA(dialog, IDC_STATUS_LINE, text);
 }
 
 void ProgressWindow::SetProgress(DWORD done, DWORD total) {
-  PumpOneMessage();
+  HeldQuit quit;
+  PumpOneMessage(quit);
   latestDone_ = done;
   latestTotal_ = total;
   if (pace.Next(done, total)) {

@@ -24,7 +24,9 @@ class ProgressWindow {
   // The first call creates the dialog (visible at once); either text may be null.
   void Show(const char* information, const char* description);
   // The status line: the given texts joined, absent ones skipped, cut to fit.
-  // Safe from any thread.
+  // Safe from any thread: from another thread than the dialog's the text is
+  // kept and the dialog told by a posted message, so the caller never waits
+  // for the dialog's thread.
   void SetStatus(const char* first = nullptr, const char* second = nullptr, const char* third = nullptr);
   // Dispatches one pending message, then shows done of total bytes when the
   // pace allows: the first count, the final one and an empty one always,
@@ -44,6 +46,9 @@ class ProgressWindow {
   // When counts are shown; tests give it a clock of their own.
   ProgressPace pace;
 
+  // Shows the status line kept for the dialog's thread. The dialog's thread only.
+  void ShowKeptStatus();
+
  private:
   // Sets the bar and the progress text to done of total.
   void ShowProgress(DWORD done, DWORD total);
@@ -54,10 +59,16 @@ class ProgressWindow {
   DWORD latestTotal_ = 0;
   // The bar's range as last set: PBM_SETRANGE32 only when the total changes.
   DWORD barTotal_ = 0;
-  // Guards textBuffer: SetStatus comes from WinINet's threads too. Held only
-  // while a text is composed, never while it is sent to the dialog.
+  // Guards textBuffer and the kept status line: SetStatus comes from
+  // WinINet's threads too. Held only while a text is composed or copied,
+  // never while it goes to the dialog.
   CRITICAL_SECTION textLock_;
+  char keptStatus_[kProgressTextSize];
+  bool statusPosted_ = false;
 };
+
+// The message a status line from another thread posts to the dialog.
+constexpr UINT kShowStatusMessage = WM_APP + 1;
 
 // The dialog procedure of template 103.
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

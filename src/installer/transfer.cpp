@@ -6,6 +6,7 @@
 #include "installer_run.h"
 #include "internet_status.h"
 #include "pumping_wait.h"
+#include "stall_limit.h"
 
 namespace orvex {
 
@@ -16,19 +17,31 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
 constexpr char kRequestHeaders[] = "Accept: */*";
 constexpr DWORD kErrorDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                                     FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
-// The notifications after connecting and after closing normally come at once;
-// these bound the waits for them when they never come.
-constexpr DWORD kHandleEventTimeoutMs = 30000;
+// WinINet's own time-outs, set on every handle of the transfer: no phase of a
+// request (connecting, sending, each receive) waits longer than the stall limit.
+constexpr DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                     INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+                                     INTERNET_OPTION_DATA_RECEIVE_TIMEOUT};
 constexpr std::size_t kHostSize = INTERNET_MAX_HOST_NAME_LENGTH + 1;
 constexpr std::size_t kPathSize = INTERNET_MAX_URL_LENGTH + 1;
 
 static_assert(kRequestFlags == 0x84000400, "request flags");
 static_assert(kErrorDialogFlags == 7, "error dialog flags");
 
-// Waits, pumping, for a handle event or the stop signal, for a bounded time.
+// The notifications after connecting and after closing normally come at once;
+// these waits, pumping, end on the stop signal or after the stall limit.
 void WaitForHandleEvent(InstallerRun& run, HANDLE event) {
   const HANDLE handles[] = {event, run.stopEvent};
-  PumpingWait(handles, 2, kHandleEventTimeoutMs);
+  PumpingWait(handles, 2, StallLimitMs());
+}
+
+// WinINet's time-outs of the handle; one the handle refuses stays as it
+// inherited it. They are a little longer than the stall limit: the job's own
+// completion wait gives the phase up first, as a time-out, and WinINet's end
+// what its threads still wait for.
+void SetTimeouts(HINTERNET handle) {
+  DWORD limit = StallLimitMs() + StallLimitMs() / 4;
+  for (const DWORD option : kTimeoutOptions) ::InternetSetOptionA(handle, option, &limit, sizeof(limit));
 }
 
 // Copies length bytes of a cracked URL part into a buffer of its own.
@@ -70,10 +83,12 @@ void Request(InstallerRun& run, HINTERNET internet, const char* url, TransferRea
     connection = reinterpret_cast<HINTERNET>(CompletionOfFailedCall(run));
   }
   if (connection == nullptr) return;
+  SetTimeouts(connection);
 
   HINTERNET request = ::HttpOpenRequestA(connection, "GET", path, nullptr, nullptr, nullptr,
                                          kRequestFlags | scheme.requestFlags, reinterpret_cast<DWORD_PTR>(&run));
   if (request == nullptr) request = reinterpret_cast<HINTERNET>(CompletionOfFailedCall(run));
+  if (request != nullptr) SetTimeouts(request);
 
   bool sent = request != nullptr;
   while (sent) {
@@ -101,7 +116,10 @@ void Request(InstallerRun& run, HINTERNET internet, const char* url, TransferRea
 
   if (request != nullptr) ::InternetCloseHandle(request);
   ::InternetCloseHandle(connection);
-  WaitForHandleEvent(run, run.handleClosingEvent);
+  // A stalled operation is not aborted by the close: WinINet holds the closing
+  // back until its own time-out ends what its thread waits for. The phase does
+  // not wait for that; the run does, before it is deleted.
+  if (!run.stalled) WaitForHandleEvent(run, run.handleClosingEvent);
 }
 
 }  // namespace
@@ -116,8 +134,11 @@ DWORD_PTR CompletionOfFailedCall(InstallerRun& run) {
 }
 
 void RunTransfer(InstallerRun& run, const char* url, TransferReading reading) {
+  // After Cancel, no phase opens anything.
+  if (::WaitForSingleObject(run.stopEvent, 0) == WAIT_OBJECT_0) return;
   HINTERNET internet = ::InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
   if (internet == nullptr) return;
+  SetTimeouts(internet);
   ::InternetSetStatusCallback(internet, InternetStatusCallback);
   Request(run, internet, url, reading);
   ::InternetCloseHandle(internet);

@@ -150,6 +150,8 @@ void RunPhases(InstallerRun& run) {
   if (!JoinText(run.transferBuffer, sizeof(run.transferBuffer), {block.infoBaseUrl, lowerName, "/info.txt"})) return;
   RunTransfer(run, run.transferBuffer, ReadRecord);
   run.progressWindow->SetStatus("");
+  // A Cancel that came as the record's read completed still ends the job here.
+  if (run.progressWindow->cancelled) return;
 
   char versionText[kVersionTextSize];
   if (!DecideVersion(run, versionText)) return;

@@ -231,6 +231,11 @@ TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherDeadlocksNorMixesWithProgre
   EXPECT_TRUE(writer.finished) << "the status writer is stuck: the job thread's pumping does not serve it";
   EXPECT_EQ(::WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   ::CloseHandle(thread);
+  // The lines came as posted notices: the last one shows the last line.
+  for (int i = 0; i < 10; ++i) {
+    HeldQuit quit;
+    PumpOneMessage(quit);
+  }
   EXPECT_EQ(Item(IDC_STATUS_LINE), "Connecting to status 299...");
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@
 #include "downloads_folder.h"
 #include "installer_run.h"
 #include "internet_status.h"
+#include "installer_resources.h"
+#include "module_instance.h"
+#include "progress_window.h"
 #include "pumping_wait.h"
 #include "report_internet_error.h"
 #include "transfer.h"
@@ -28,6 +32,7 @@ class Machinery : public ::testing::Test {
     run_.requestCompleteEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     run_.handleCreatedEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     run_.handleClosingEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    run_.handlesClosedEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
     run_.transferLock = ::CreateMutexA(nullptr, FALSE, nullptr);
   }
   void Notify(HINTERNET handle, DWORD status, void* information = nullptr, DWORD length = 0) {
@@ -36,6 +41,10 @@ class Machinery : public ::testing::Test {
   bool Signalled(HANDLE event) const { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
   InstallerRun run_;
 };
+
+DWORD WINAPI WaitForCompletionThread(void* run) {
+  return static_cast<DWORD>(WaitForCompletion(*static_cast<InstallerRun*>(run)));
+}
 
 TEST_F(Machinery, EveryWaitEnds) {
   ::SetEvent(run_.handleClosingEvent);
@@ -56,6 +65,32 @@ TEST_F(Machinery, EveryWaitEnds) {
   ::SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
   EXPECT_EQ(CompletionOfFailedCall(run_), 0u);
   EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_NAME_NOT_RESOLVED));
+
+  // An operation of which WinINet reports nothing is given up after the
+  // stall limit (this program's is short) as a time-out.
+  HANDLE waiter = ::CreateThread(nullptr, 0, WaitForCompletionThread, &run_, 0, nullptr);
+  ASSERT_EQ(::WaitForSingleObject(waiter, 30000), WAIT_OBJECT_0) << "the completion wait has no end";
+  DWORD result = 1;
+  ::GetExitCodeThread(waiter, &result);
+  ::CloseHandle(waiter);
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+}
+
+HANDLE timerFired;
+void CALLBACK SetTimerFired(HWND, UINT, UINT_PTR, DWORD) { ::SetEvent(timerFired); }
+
+TEST_F(Machinery, AQuitMetDuringAWaitIsPostedAgainAfterIt) {
+  // The wait meets WM_QUIT first, then the timer that ends it.
+  timerFired = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(::PostThreadMessageA(::GetCurrentThreadId(), WM_QUIT, 7, 0));
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 1, SetTimerFired);
+  EXPECT_EQ(PumpingWait(&timerFired, 1, 10000), 0u);
+  ::KillTimer(nullptr, timer);
+  MSG msg = {};
+  EXPECT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "WM_QUIT was swallowed";
+  EXPECT_EQ(msg.wParam, 7u);
+  ::CloseHandle(timerFired);
 }
 
 DWORD WINAPI WatcherThread(void* run) { return CancelWatcher(static_cast<InstallerRun*>(run)); }
@@ -68,9 +103,17 @@ TEST_F(Machinery, CallbackRecordsHandlesAndResultsAndTheWatcherClosesNoClosedHan
   Notify(handle, INTERNET_STATUS_HANDLE_CLOSING);
   EXPECT_EQ(run_.currentHandle, nullptr) << "a closed handle is not closed again by the watcher";
   EXPECT_TRUE(Signalled(run_.handleClosingEvent));
+  EXPECT_TRUE(run_.WaitForHandlesClosed(0));
+  // The run outlives every handle it created: until each has delivered its
+  // closing notification, it is not to be deleted.
+  const auto request = reinterpret_cast<HINTERNET>(static_cast<ULONG_PTR>(0xBEEF));
   Notify(handle, INTERNET_STATUS_HANDLE_CREATED);
+  Notify(request, INTERNET_STATUS_HANDLE_CREATED);
   EXPECT_FALSE(Signalled(run_.handleClosingEvent));
   Notify(handle, INTERNET_STATUS_HANDLE_CLOSING);
+  EXPECT_FALSE(run_.WaitForHandlesClosed(0)) << "the request has not closed yet";
+  Notify(request, INTERNET_STATUS_HANDLE_CLOSING);
+  EXPECT_TRUE(run_.WaitForHandlesClosed(0));
 
   INTERNET_ASYNC_RESULT result = {reinterpret_cast<DWORD_PTR>(handle), 12029};
   Notify(handle, INTERNET_STATUS_REQUEST_COMPLETE, &result, sizeof(result));
@@ -86,7 +129,51 @@ TEST_F(Machinery, CallbackRecordsHandlesAndResultsAndTheWatcherClosesNoClosedHan
   ::CloseHandle(watcher);
 }
 
-TEST_F(Machinery, UrlWithoutAHostGivesUpThePhase) {
+// Whether another thread can take the run's transfer lock at this moment.
+DWORD WINAPI TryTheLock(void* run) {
+  const HANDLE lock = static_cast<InstallerRun*>(run)->transferLock;
+  if (::WaitForSingleObject(lock, 0) != WAIT_OBJECT_0) return 0;
+  ::ReleaseMutex(lock);
+  return 1;
+}
+
+std::atomic<int> closingsWithTheLockFree;
+std::atomic<int> closingsWithTheLockHeld;
+
+void CALLBACK ProbingStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
+                                    DWORD length) {
+  if (status == INTERNET_STATUS_HANDLE_CLOSING && context != 0) {
+    HANDLE probe = ::CreateThread(nullptr, 0, TryTheLock, reinterpret_cast<void*>(context), 0, nullptr);
+    DWORD free = 0;
+    if (::WaitForSingleObject(probe, 10000) == WAIT_OBJECT_0) ::GetExitCodeThread(probe, &free);
+    ::CloseHandle(probe);
+    ++(free != 0 ? closingsWithTheLockFree : closingsWithTheLockHeld);
+  }
+  InternetStatusCallback(handle, context, status, information, length);
+}
+
+TEST_F(Machinery, TheWatcherClosesTheHandleOutsideTheLock) {
+  // Closing may deliver notifications on the closing thread; the status
+  // callback takes the lock, on other threads too.
+  closingsWithTheLockFree = closingsWithTheLockHeld = 0;
+  HINTERNET internet = ::InternetOpenA("test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  ASSERT_NE(internet, nullptr);
+  ::InternetSetStatusCallback(internet, ProbingStatusCallback);
+  HINTERNET connection = ::InternetConnectA(internet, "127.0.0.1", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                            reinterpret_cast<DWORD_PTR>(&run_));
+  ASSERT_NE(connection, nullptr);
+  ASSERT_NE(run_.currentHandle, nullptr);
+  HANDLE watcher = ::CreateThread(nullptr, 0, WatcherThread, &run_, 0, nullptr);
+  ::SetEvent(run_.stopEvent);
+  EXPECT_EQ(::WaitForSingleObject(watcher, 10000), WAIT_OBJECT_0);
+  ::CloseHandle(watcher);
+  EXPECT_TRUE(run_.WaitForHandlesClosed(10000));
+  EXPECT_GE(closingsWithTheLockFree, 1);
+  EXPECT_EQ(closingsWithTheLockHeld, 0);
+  ::InternetCloseHandle(internet);
+}
+
+TEST_F(Machinery, UrlWithoutAHostGivesUpThePhaseAndAfterCancelNoPhaseOpensAnything) {
   static bool read;
   read = false;
   const ULONGLONG start = ::GetTickCount64();
@@ -95,6 +182,55 @@ TEST_F(Machinery, UrlWithoutAHostGivesUpThePhase) {
   }
   EXPECT_FALSE(read);
   EXPECT_LT(::GetTickCount64() - start, 5000u);
+
+  ::SetEvent(run_.stopEvent);
+  RunTransfer(run_, "http://127.0.0.1/quillon/info.txt", [](InstallerRun&, HINTERNET) { read = true; });
+  EXPECT_FALSE(Signalled(run_.handleCreatedEvent)) << "a phase connected after Cancel";
+}
+
+// Plays WinINet's thread during a Cancel: holds the transfer lock, as the
+// watcher closing a handle did, while a notification sets the status line.
+struct LockHolder {
+  InstallerRun* run;
+  HANDLE holding;
+};
+
+DWORD WINAPI StatusUnderTheLock(void* param) {
+  auto* holder = static_cast<LockHolder*>(param);
+  ::WaitForSingleObject(holder->run->transferLock, INFINITE);
+  ::SetEvent(holder->holding);
+  InternetStatusCallback(nullptr, reinterpret_cast<DWORD_PTR>(holder->run), INTERNET_STATUS_CLOSING_CONNECTION,
+                         nullptr, 0);
+  ::ReleaseMutex(holder->run->transferLock);
+  return 0;
+}
+
+TEST_F(Machinery, AStatusLineSetUnderTheLockDoesNotWaitForTheJobThread) {
+  SetModuleInstance(::GetModuleHandleA(nullptr));
+  RendezvousBlock block = {};
+  run_.block = &block;
+  ProgressWindow window(&run_);
+  window.Show("info", nullptr);
+  run_.progressWindow = &window;
+  LockHolder holder{&run_, ::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE thread = ::CreateThread(nullptr, 0, StatusUnderTheLock, &holder, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  // Then this thread, the dialog's, takes the lock without pumping, as the
+  // job thread's own notifications do.
+  ASSERT_EQ(::WaitForSingleObject(holder.holding, 10000), WAIT_OBJECT_0);
+  const DWORD taken = ::WaitForSingleObject(run_.transferLock, 10000);
+  EXPECT_EQ(taken, WAIT_OBJECT_0) << "deadlock: the status line waits for this thread";
+  if (taken == WAIT_OBJECT_0) ::ReleaseMutex(run_.transferLock);
+  PumpingWait(&thread, 1, 10000);
+  ::CloseHandle(thread);
+  ::CloseHandle(holder.holding);
+  for (int i = 0; i < 10; ++i) {
+    HeldQuit quit;
+    PumpOneMessage(quit);
+  }
+  EXPECT_EQ(WindowText(::GetDlgItem(window.dialog, IDC_STATUS_LINE)), "Closing connection...");
+  run_.progressWindow = nullptr;
+  run_.block = nullptr;
 }
 
 TEST(DownloadsFolder, PathsNeverOverflowTheirBuffers) {

@@ -1,10 +1,12 @@
 // An installer built with no publisher to require verifies no package: it
 // runs what it downloaded, signed or not, as it did before packages were
-// verified.
+// verified. The same test build gives a network phase up after 5 s without
+// progress, so that silent servers are tried in seconds.
 #include <string>
 
 #include "road_support.h"
 #include "test_registry.h"
+#include "ui_robot.h"
 
 namespace orvex::test {
 namespace {
@@ -29,6 +31,46 @@ TEST_F(UnpinnedInstaller, RunsUnsignedAndSignedPackages) {
     ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs)) << file;
     EXPECT_EQ(ReadSetupRecord(lower_).runs, runsBefore + 1) << file << " did not run";
     EXPECT_TRUE(HasNextUpdateTime(product_)) << file;
+  }
+}
+
+// A server that accepts and then says nothing, on the record or in the middle
+// of the package: the installer ends by itself; a first installation reports
+// the time-out, an update check shows nothing; nothing runs and the next check
+// stays due.
+TEST_F(UnpinnedInstaller, ASilentServerEndsThePhaseAsAFailure) {
+  const struct {
+    const char* what;
+    bool update, onPackage;
+    const char* fault;
+  } cases[] = {
+      {"record, update check", true, false, R"({"silent": true})"},
+      {"record, first installation", false, false, R"({"silent": true})"},
+      {"package, silent after 20000 bytes", false, true, R"({"hang_after": 20000})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    UseProduct("Silent");
+    PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+    if (c.update) {
+      ASSERT_TRUE(SetInstalledVersion(product_, PackedVersion::Make(1, 0, 0, 1)));
+    }
+    SetFault(c.onPackage ? PackageServerPath("1-0-0-5") : InfoPath(), c.fault);
+    InstallerEnd installer(product_);
+    CheckHost host(product_);
+    if (!c.update) {
+      const HWND box = WaitForBox("Error Accessing Internet");
+      ASSERT_NE(box, nullptr) << "no report";
+      std::string texts;
+      for (const std::string& text : ChildTexts(box)) texts += text + "\n";
+      EXPECT_NE(texts.find("Error code: 12002\nMessage: "), std::string::npos) << texts;
+      PressButton(box, "OK");
+    }
+    // An update check's installer ends with no one to answer a box.
+    ASSERT_TRUE(installer.Wait()) << "the installer still waits for the server";
+    ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
+    EXPECT_FALSE(SetupRan(lower_));
+    EXPECT_FALSE(HasNextUpdateTime(product_));
   }
 }
 

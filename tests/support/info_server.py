@@ -33,6 +33,9 @@ makes sense):
     hang_after             send the headers and N body bytes, then send nothing
                            more until the client goes away or the server
                            stops.
+    silent                 true: read the request and answer nothing at all,
+                           not even a status line, until the client goes away
+                           or the server stops.
     drip                   {"chunk": B, "delay_ms": D}: send the body in
                            pieces of B bytes, D milliseconds apart.
     location               send this Location header (with a "status" of
@@ -84,7 +87,7 @@ LOG_NAME = "requests.log"
 
 COUNT_KEYS = ("short_body", "extra_bytes", "announce_full_send",
               "longer_than_announced", "hang_after", "body_repeat")
-KNOWN_KEYS = set(COUNT_KEYS) | {"status", "reason", "body", "drip", "location"}
+KNOWN_KEYS = set(COUNT_KEYS) | {"status", "reason", "body", "drip", "location", "silent"}
 CERTIFICATE_CHOICE = "tls-certificate"
 
 
@@ -140,6 +143,8 @@ def check_fault(fault):
         location = fault["location"]
         if not isinstance(location, str) or len(location) > 2000 or any(c in location for c in "\r\n\0"):
             raise FaultError("location must be a single line of at most 2000 characters")
+    if "silent" in fault and not isinstance(fault["silent"], bool):
+        raise FaultError("silent must be true or false")
     if "body" in fault and not isinstance(fault["body"], str):
         raise FaultError("body must be a string")
     if "body_repeat" in fault and "body" not in fault:
@@ -344,6 +349,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.plain(500, "Bad Fault File", fault_error + "\n", send_body)
             return
         fault = fault or {}
+        if fault.get("silent"):
+            self.close_connection = True
+            self.hang()
+            return
         status = fault.get("status", 200)
         reason = fault.get("reason")
 

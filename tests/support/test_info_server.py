@@ -215,6 +215,11 @@ class StopTest(unittest.TestCase):
             try:
                 status, _, body, closed = raw_exchange(server.port, PACKAGE_PATH, timeout=0.5)
                 self.assertEqual((status, body, closed), (200, PACKAGE[:100], False))
+                # A silent server reads the request and says nothing at all.
+                set_fault(root, RECORD_PATH, {"silent": True})
+                with socket.create_connection(("127.0.0.1", server.port), timeout=0.5) as s:
+                    s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % RECORD_PATH).encode())
+                    self.assertRaises(socket.timeout, s.recv, 65536)
                 # A second client left hanging while the server stops.
                 held = socket.create_connection(("127.0.0.1", server.port), timeout=5)
                 held.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % PACKAGE_PATH).encode())
