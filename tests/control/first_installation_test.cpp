@@ -42,24 +42,6 @@ class HeldLeader {
 class FirstInstallation : public CheckTest {
  protected:
   static std::vector<std::string> NestedInTheWait() { return {"minimized", "disabled", "nested", "enabled", "restored"}; }
-
-  // A check in this process while the installation is held: it starts no
-  // installer and keeps its window minimised and disabled until the installer
-  // lets the rendezvous go. A check of the same product nested in its wait
-  // returns at once and leaves the window alone.
-  static void FollowUntilLetGo(HeldLeader& installation, const std::string& name) {
-    CheckHost follower(name);
-    ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), kCheckTimeoutMs));
-    EXPECT_TRUE(RunNestedCheck(follower.Window(), name)) << "the nested check waited";
-    EXPECT_FALSE(follower.Done());
-    installation.LetGo();
-    ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
-    ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-    EXPECT_EQ(follower.Events(), NestedInTheWait());
-    DoubleRecord record;
-    ASSERT_TRUE(ReadDoubleRecord(name, record));
-    EXPECT_EQ(record.runs, 1u);
-  }
 };
 
 // The leader's wait dispatches a WM_QUIT (the host was closed) and a nested
@@ -82,20 +64,6 @@ TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
   EXPECT_EQ(Record(name).runs, 1u);
 }
 
-TEST_F(FirstInstallation, InstallerEndingBeforeSyncLeavesTheHostAlone) {
-  const std::string name = Product("FI_NoAck");
-  UseDouble(name, DoubleMode::kNoAcknowledge);
-  EXPECT_TRUE(RunCheck(name).empty());
-  EXPECT_EQ(Record(name).runs, 1u);
-}
-
-TEST_F(FirstInstallation, InstallerCrashingAfterSyncStillRestoresTheHost) {
-  const std::string name = Product("FI_Crash");
-  UseDouble(name, DoubleMode::kCrashAfterAcknowledge);
-  EXPECT_EQ(RunCheck(name), FirstInstallationEvents());
-  EXPECT_TRUE(Record(name).opened);
-}
-
 TEST_F(FirstInstallation, InstallerKilledWhileHoldingReleasesLeaderAndFollower) {
   const std::string name = Product("FI_Killed");
   HeldLeader installation(name);
@@ -112,13 +80,6 @@ TEST_F(FirstInstallation, InstallerKilledWhileHoldingReleasesLeaderAndFollower) 
   ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
   EXPECT_EQ(installation.Leader().Events(), FirstInstallationEvents());
   EXPECT_EQ(follower.Events(), FirstInstallationEvents());
-}
-
-TEST_F(FirstInstallation, FollowerInTheSameProcessStartsNoInstallerAndWaits) {
-  const std::string name = Product("FI_Follow");
-  HeldLeader installation(name);
-  ASSERT_TRUE(installation.Held());
-  ASSERT_NO_FATAL_FAILURE(FollowUntilLetGo(installation, name));
 }
 
 TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
@@ -158,7 +119,17 @@ TEST_F(FirstInstallation, FollowerWaitsEvenWhenTheRegistryAlreadySaysNotDue) {
   ASSERT_TRUE(installation.Held());
   ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
   ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
-  ASSERT_NO_FATAL_FAILURE(FollowUntilLetGo(installation, name));
+  // A check in this process follows: it starts no installer and keeps its
+  // window minimised and disabled until the installer lets the rendezvous go;
+  // a check of the same product nested in its wait returns at once.
+  CheckHost follower(name);
+  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), kCheckTimeoutMs));
+  EXPECT_TRUE(RunNestedCheck(follower.Window(), name)) << "the nested check waited";
+  EXPECT_FALSE(follower.Done());
+  installation.LetGo();
+  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
+  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(follower.Events(), NestedInTheWait());
   // Once it is over, the same check is settled as not due and starts nothing.
   EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);

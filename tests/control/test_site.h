@@ -8,8 +8,6 @@
 #include <ocidl.h>
 
 #include <algorithm>
-#include <cstring>
-#include <cwchar>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -27,60 +25,6 @@ struct SiteOptions {
   HRESULT showPropertyFrame = S_OK;
   HRESULT translateAccelerator = S_FALSE;
   const wchar_t* pageUrl = nullptr;  // the container moniker's display name; null: no moniker
-};
-
-// A container's moniker that tells only its display name, the page's URL.
-class PageMoniker final : public IMoniker {
- public:
-  explicit PageMoniker(const wchar_t* url) : url_(url) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IMoniker);
-    *out = known ? this : nullptr;
-    if (known) AddRef();
-    return known ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&references_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = ::InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-  HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
-    const std::size_t size = (std::wcslen(url_) + 1) * sizeof(wchar_t);
-    *name = static_cast<LPOLESTR>(::CoTaskMemAlloc(size));
-    if (*name == nullptr) return E_OUTOFMEMORY;
-    std::memcpy(*name, url_, size);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE Load(IStream*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Save(IStream*, BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID, void**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID, void**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker*, BOOL, IMoniker**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Enum(BOOL, IEnumMoniker**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsEqual(IMoniker*) override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE Hash(DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Inverse(IMoniker**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CommonPrefixWith(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RelativePathTo(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE IsSystemMoniker(DWORD* kind) override {
-    *kind = MKSYS_NONE;
-    return S_FALSE;
-  }
-
- private:
-  ~PageMoniker() = default;
-  const wchar_t* url_;
-  volatile LONG references_ = 1;
 };
 
 class TestSite final : public IOleClientSite,
@@ -142,8 +86,8 @@ class TestSite final : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD which, IMoniker** moniker) override {
     *moniker = nullptr;
     if (options_.pageUrl == nullptr || which != OLEWHICHMK_CONTAINER) return E_NOTIMPL;
-    *moniker = new PageMoniker(options_.pageUrl);
-    return S_OK;
+    // A moniker whose display name is the page's URL, as it stands.
+    return ::CreateItemMoniker(L"", options_.pageUrl, moniker);
   }
   HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
   HRESULT STDMETHODCALLTYPE ShowObject() override { return Note("show-object", S_OK); }

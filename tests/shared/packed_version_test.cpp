@@ -3,16 +3,12 @@
 #include <cstring>
 
 #include "packed_version.h"
-#include "rendezvous_block.h"
 
 namespace orvex {
 namespace {
 
 TEST(PackedVersion, ComponentsLandInTheirHalves) {
   const PackedVersion v = PackedVersion::Make(10, 23, 0, 6);
-  EXPECT_EQ(v.high, 0x000A0017u);
-  EXPECT_EQ(v.low, 6u);
-  EXPECT_EQ(v.Value(), 0x000A001700000006ull);
   // Stored as the registry value holds it: low half first, little-endian.
   unsigned char raw[8];
   std::memcpy(raw, &v, sizeof(raw));
@@ -38,17 +34,6 @@ TEST(PackedVersion, ZeroMeansNothingInstalled) {
   EXPECT_TRUE(PackedVersion{}.IsZero());
   EXPECT_FALSE(PackedVersion::Make(0, 0, 0, 1).IsZero());
   EXPECT_FALSE(PackedVersion::FromHighLow(1, 0).IsZero());
-}
-
-TEST(PackedVersion, BlockFieldsSitAtTheirOffsets) {
-  // The layout is fixed at compile time; this checks the bytes as another process sees them.
-  RendezvousBlock block = {};
-  block.installedVersion = PackedVersion::FromHighLow(0x11223344, 0x55667788);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&block);
-  EXPECT_EQ(bytes[624], 0x88);
-  EXPECT_EQ(bytes[628], 0x44);
-  EXPECT_EQ(bytes[631], 0x11);
-  EXPECT_EQ(sizeof(block), 632u);
 }
 
 }  // namespace
