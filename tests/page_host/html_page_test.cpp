@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -130,43 +129,6 @@ TEST(HtmlPage, BoundsRefuseThePageWholeAndCutOnlyWhatIsShown) {
                               kObject.substr(0, kObject.size() - 1) + L" width=99999999999999 height=77>");
   EXPECT_EQ(Describe(page), std::wstring(kMaxTitleLength, L't') + L"\n" + kClassId + L"  " +
                                 std::to_wstring(kMaxObjectExtent) + L"x77");
-}
-
-TEST(HtmlPage, PagesMadeOfRandomPiecesKeepEveryBound) {
-  // Pieces of markup in random order and number: whatever the page, the
-  // parser ends, and what it keeps stays within its bounds.
-  const wchar_t* const pieces[] = {
-      L"<object ", L"<OBJECT classid=clsid:5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12 ", L"</object>", L"<param ", L"name=",
-      L"value=", L"'", L"\"", L">", L"/>", L"<", L"&#x", L"&#", L"&amp;", L"&", L";", L"1F600", L"99999999", L" ",
-      L"<!--", L"-->", L"<title>", L"</title", L"<script>", L"</script>", L"Info", L"x", L"\xD800", L"width=",
-      L"height="};
-  std::mt19937 random(20240601);
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof(pieces) / sizeof(pieces[0]) - 1);
-  std::uniform_int_distribution<int> length(0, 400);
-  std::size_t objects = 0;
-  for (int round = 0; round < 3000; ++round) {
-    std::wstring text, error;
-    for (int i = length(random); i > 0; --i) text += pieces[pick(random)];
-    HtmlPage page;
-    if (!ParseHtmlPage(text, page, error)) {
-      EXPECT_FALSE(error.empty()) << "a refusal says which bound; round " << round;
-      continue;
-    }
-    objects += page.objects.size();
-    EXPECT_LE(page.objects.size(), kMaxObjects);
-    EXPECT_LE(page.title.size(), kMaxTitleLength);
-    for (const PageObject& object : page.objects) {
-      EXPECT_EQ(object.classId.size(), 38u);
-      EXPECT_LE(object.width, kMaxObjectExtent);
-      EXPECT_LE(object.height, kMaxObjectExtent);
-      EXPECT_LE(object.params.size(), kMaxParamsPerObject);
-      for (const PageParam& param : object.params) {
-        EXPECT_LE(param.name.size(), kMaxNameLength);
-        EXPECT_LE(param.value.size(), kMaxValueLength);
-      }
-    }
-  }
-  EXPECT_GT(objects, 1000u) << "the pieces make objects often enough to matter";
 }
 
 TEST(HtmlPage, PageBytesDecodeAsUtf8Utf16OrAnsi) {

@@ -1,10 +1,8 @@
 #include "page_host_run.h"
 
-#include <fstream>
 #include <sstream>
 
-#include "control_module.h"
-#include "test_registry.h"
+#include "page_host_process.h"
 #include "ui_robot.h"
 
 namespace orvex::test {
@@ -33,69 +31,32 @@ std::string PageHostRun::Log() const {
 
 namespace {
 
-std::string TempPath(const std::string& name, const char* extension) {
-  char temp[MAX_PATH] = "";
-  ::GetTempPathA(MAX_PATH, temp);
-  return std::string(temp) + "orvex_page_" + name + extension;
-}
+// Generous bounds: a host that does not end within them is ended, and the
+// test fails on its exit code.
+constexpr DWORD kEndMs = 60000;
+constexpr DWORD kReadyMs = 30000;
 
-std::string HostCommand(const std::string& logPath, const std::string& options, const std::string& pagePath) {
-  const std::string host = FullPath(TestFilePath("..\\OrvexPageHost.exe"));
-  return "\"" + host + "\" --log \"" + logPath + "\" " + options + " \"" + pagePath + "\"";
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path, std::ios::binary);
-  std::string line;
-  while (std::getline(file, line)) lines.push_back(line);
-  return lines;
+PageHostRun Finish(const PageHostProcess& host) {
+  PageHostRun run;
+  run.exitCode = host.Wait(kEndMs);
+  run.lines = host.Log();
+  return run;
 }
 
 }  // namespace
 
 PageHostRun RunPageHost(const std::string& name, const std::string& page, const std::string& options) {
-  const std::string pagePath = TempPath(name, ".html");
-  const std::string logPath = TempPath(name, ".log");
-  ::DeleteFileA(logPath.c_str());
-  std::ofstream(pagePath, std::ios::binary) << page;
-  PageHostRun run;
-  run.exitCode = RunProgram(HostCommand(logPath, "--close-after 200 " + options, pagePath));
-  run.lines = ReadLines(logPath);
-  ::DeleteFileA(logPath.c_str());
-  ::DeleteFileA(pagePath.c_str());
-  return run;
+  const PageHostProcess host("page_" + name, page, 200, options);
+  return Finish(host);
 }
 
 PageHostRun RunPageHostUntilClosed(const std::string& name, const std::string& page, const std::string& title,
                                    const std::string& readyLine) {
-  const std::string pagePath = TempPath(name, ".html");
-  const std::string logPath = TempPath(name, ".log");
-  ::DeleteFileA(logPath.c_str());
-  std::ofstream(pagePath, std::ios::binary) << page;
-  PageHostRun run;
-  std::string line = HostCommand(logPath, "", pagePath);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    HWND window = WaitForTopLevelWindow(process.dwProcessId, "OrvexPageHost", title, 20000);
-    PageHostRun progress;
-    for (int i = 0; i < 200 && !progress.Has(readyLine); ++i) {
-      ::Sleep(100);
-      progress.lines = ReadLines(logPath);
-    }
-    if (window != nullptr) ::PostMessageA(window, WM_CLOSE, 0, 0);
-    if (::WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, 0xDEAD);
-    ::WaitForSingleObject(process.hProcess, 5000);
-    ::GetExitCodeProcess(process.hProcess, &run.exitCode);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-  }
-  run.lines = ReadLines(logPath);
-  ::DeleteFileA(logPath.c_str());
-  ::DeleteFileA(pagePath.c_str());
-  return run;
+  const PageHostProcess host("page_" + name, page, INFINITE);
+  const HWND window = WaitForTopLevelWindow(host.Pid(), "OrvexPageHost", title, kReadyMs);
+  WaitUntil([&] { return host.LogHasInOrder({readyLine}); }, kReadyMs);
+  if (window != nullptr) ::PostMessageA(window, WM_CLOSE, 0, 0);
+  return Finish(host);
 }
 
 std::string ControlPage(const std::string& params) {

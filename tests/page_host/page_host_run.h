@@ -23,7 +23,7 @@ struct PageHostRun {
   std::string Log() const;  // the whole log, for failure messages
 };
 
-// Writes `page` to a file named after `name` in the temporary folder, runs
+// Writes `page` to "orvex_page_<name>.html" in the temporary folder, runs
 // OrvexPageHost.exe with "--log LOG --close-after 200" and `options`, and
 // reads the log. The page and log files are removed afterwards.
 PageHostRun RunPageHost(const std::string& name, const std::string& page, const std::string& options);

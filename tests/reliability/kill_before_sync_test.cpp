@@ -17,24 +17,15 @@
 namespace orvex::test {
 namespace {
 
-// The test's time budget, and the most any one wait may take of it.
+// A test's (or a stage's) time budget, and the most any one wait may take of it.
 constexpr DWORD kBudgetMs = 90000;
 constexpr DWORD kStepMs = 30000;
-// The same for each stage of a test made of stages.
-constexpr DWORD kStageBudgetMs = 60000;
-constexpr DWORD kStageStepMs = 30000;
-
-const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
 class KillBeforeSync : public ::testing::Test {
  protected:
   void SetUp() override { ForgetProduct(kProduct); }
   void TearDown() override { ForgetProduct(kProduct); }
   static constexpr const char* kProduct = "KillBeforeSync";
-  static const std::wstring& Info() {
-    static const std::wstring info = L"KillBeforeSync";
-    return info;
-  }
 };
 
 TEST_F(KillBeforeSync, LeaderAndFollowersReturnUntouchedAndALaterCheckStartsAgain) {
@@ -42,18 +33,16 @@ TEST_F(KillBeforeSync, LeaderAndFollowersReturnUntouchedAndALaterCheckStartsAgai
   const auto step = [&budget] { return budget.Left(kStepMs); };
   UseDouble(kProduct, DoubleMode::kHangBeforeAcknowledge);
   DoubleHold hold(kProduct);
-  ControlHost::Plan leaderPlan;
-  leaderPlan.info = Info();
-  ControlHost leader(leaderPlan);
+  ControlHost::Plan plan;
+  plan.info = L"KillBeforeSync";
+  ControlHost leader(plan);
   ASSERT_TRUE(hold.WaitHeld(step())) << "the installer never opened the rendezvous";
   DoubleRecord record;
   ASSERT_TRUE(ReadDoubleRecord(kProduct, record));
   ASSERT_TRUE(record.opened);
 
   // Two followers, one in another process, join while nothing is acknowledged.
-  ControlHost::Plan followerPlan;
-  followerPlan.info = Info();
-  ControlHost follower(followerPlan);
+  ControlHost follower(plan);
   ChildProcess runner("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + kProduct + "\"");
   ASSERT_TRUE(runner.Started());
   const AtScopeEnd letGo([&hold] { hold.LetGo(); });
@@ -83,9 +72,9 @@ TEST_F(KillBeforeSync, LeaderAndFollowersReturnUntouchedAndALaterCheckStartsAgai
 
   // A later check leads a fresh rendezvous and starts the installer again.
   UseDouble(kProduct, DoubleMode::kRelease);
-  ControlHost later(leaderPlan);
+  ControlHost later(plan);
   ASSERT_TRUE(later.WaitDone(step()));
-  EXPECT_EQ(later.Events(), kFirstInstallation);
+  EXPECT_EQ(later.Events(), kFirstInstallationEvents);
   ASSERT_TRUE(ReadDoubleRecord(kProduct, record));
   EXPECT_EQ(record.runs, 2u);
   EXPECT_TRUE(WaitRendezvousGone(kProduct, step()));
@@ -106,15 +95,15 @@ TEST_F(KillBeforeSync, AFollowerReturnsWhenItsLeaderIsKilled) {
   const Stage stages[] = {
       {"KillLeaderBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, {}},
       {"KillLeaderInBox", DoubleMode::kRelease, true, {}},
-      {"KillLeaderInWait", DoubleMode::kHold, false, kFirstInstallation},
+      {"KillLeaderInWait", DoubleMode::kHold, false, kFirstInstallationEvents},
   };
   const std::string clsid = "{0F0E0D0C-0B0A-4000-8000-00000000E001}";
   ASSERT_TRUE(RegisterViewerModule(clsid, TestFilePath("viewer_quillon_10_23_0_5.dll")));
   const AtScopeEnd unregister([&clsid] { UnregisterViewerModule(clsid); });
   for (const Stage& stage : stages) {
     SCOPED_TRACE(stage.product);
-    const Deadline budget(kStageBudgetMs);
-    const auto step = [&budget] { return budget.Left(kStageStepMs); };
+    const Deadline budget(kBudgetMs);
+    const auto step = [&budget] { return budget.Left(kStepMs); };
     const std::string name = stage.product;
     ForgetProduct(name);
     const AtScopeEnd forget([&name] { ForgetProduct(name); });

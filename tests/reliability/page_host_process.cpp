@@ -14,20 +14,21 @@ std::string ControlPageWithInfo(const std::string& info) {
          "</object>\n</body></html>\n";
 }
 
-PageHostProcess::PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs) {
+PageHostProcess::PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs,
+                                 const std::string& options) {
   char temp[MAX_PATH] = "";
   ::GetTempPathA(MAX_PATH, temp);
-  pagePath_ = std::string(temp) + "orvex_reliability_" + name + ".html";
-  logPath_ = std::string(temp) + "orvex_reliability_" + name + ".log";
+  pagePath_ = std::string(temp) + "orvex_" + name + ".html";
+  logPath_ = std::string(temp) + "orvex_" + name + ".log";
   ::DeleteFileA(logPath_.c_str());
   {
     std::ofstream out(pagePath_, std::ios::binary | std::ios::trunc);
     out << page;
     if (!out) return;
   }
+  const std::string close = closeAfterMs == INFINITE ? "" : "--close-after " + std::to_string(closeAfterMs) + " ";
   host_ = std::make_unique<ChildProcess>("\"" + FullPath(TestFilePath("..\\OrvexPageHost.exe")) + "\" --log \"" +
-                                         logPath_ + "\" --close-after " + std::to_string(closeAfterMs) + " \"" +
-                                         pagePath_ + "\"");
+                                         logPath_ + "\" " + close + options + " \"" + pagePath_ + "\"");
 }
 
 PageHostProcess::~PageHostProcess() {

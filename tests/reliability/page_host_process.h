@@ -18,9 +18,11 @@ std::string ControlPageWithInfo(const std::string& info);
 
 class PageHostProcess {
  public:
-  // Writes the page to the temporary folder and starts OrvexPageHost.exe on
-  // it with "--log LOG --close-after MS".
-  PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs = 100);
+  // Writes the page to the temporary folder as "orvex_<name>.html" and starts
+  // OrvexPageHost.exe on it with "--log LOG --close-after MS" (no timed close
+  // for INFINITE) and the options.
+  PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs = 100,
+                  const std::string& options = "");
   // Ends the host if it still runs; removes the page and the log.
   ~PageHostProcess();
   PageHostProcess(const PageHostProcess&) = delete;

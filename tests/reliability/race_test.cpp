@@ -29,9 +29,6 @@ constexpr int kHosts = kHostProcesses + kHostThreads;
 // that is slow but within them costs time, not the test.
 constexpr DWORD kReadyMs = 120000;
 constexpr DWORD kStepMs = 60000;
-constexpr char kInstallerProgram[] = "OrvexInstaller.exe";
-
-const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
 DWORD Step() { return kStepMs; }
 
@@ -112,7 +109,7 @@ class RaceHosts {
   std::vector<DWORD> Installers() const {
     std::vector<DWORD> parents = pids_;
     parents.push_back(::GetCurrentProcessId());
-    return ChildProcesses(kInstallerProgram, parents);
+    return ChildProcesses(kInstallerExe, parents);
   }
 
   // Waits for every host to return; their reports, in host order.
@@ -218,7 +215,7 @@ TEST_F(Race, EightHostsOfAFirstInstallationShareOneInstaller) {
   hold.LetGo();
   const std::vector<HostReport> reports = hosts.WaitReports();
   for (std::size_t i = 0; i < reports.size(); ++i) {
-    EXPECT_EQ(reports[i].events, kFirstInstallation) << "host " << i << ": " << Describe(reports[i]);
+    EXPECT_EQ(reports[i].events, kFirstInstallationEvents) << "host " << i << ": " << Describe(reports[i]);
     EXPECT_FALSE(reports[i].leftIconic || reports[i].leftDisabled || reports[i].failed)
         << "host " << i << ": " << Describe(reports[i]);
   }
@@ -306,7 +303,7 @@ TEST_F(Race, AFollowerReadsTheBlockOnlyAfterTheAcknowledgement) {
     EXPECT_FALSE(follower.Done());
     leader.Release();
     ASSERT_TRUE(follower.WaitDone(Step()));
-    EXPECT_EQ(follower.Events(), kFirstInstallation);
+    EXPECT_EQ(follower.Events(), kFirstInstallationEvents);
   }
   {
     // A leader that gives up without an installer releases the rendezvous:

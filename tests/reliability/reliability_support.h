@@ -10,6 +10,11 @@
 
 namespace orvex::test {
 
+// The installer's program file, as the process list names it.
+constexpr char kInstallerExe[] = "OrvexInstaller.exe";
+// What a host's window goes through during a first installation.
+inline const std::vector<std::string> kFirstInstallationEvents = {"minimized", "disabled", "enabled", "restored"};
+
 // A time budget that the waits of a suite draw from, so that the suite as a
 // whole stays bounded however many of its waits run to their end after a
 // failure.

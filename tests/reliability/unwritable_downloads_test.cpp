@@ -15,14 +15,11 @@
 namespace orvex::test {
 namespace {
 
-constexpr char kInstallerProgram[] = "OrvexInstaller.exe";
 constexpr char kErrorBoxTitle[] = "Error Accessing Internet";
 constexpr char kInPlace[] = "not a folder";
 // The suite's time budget, and the most any one wait may take of it.
 constexpr DWORD kSuiteBudgetMs = 120000;
 constexpr DWORD kStepMs = 30000;
-
-const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
 bool IsFolder(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -73,7 +70,7 @@ class UnwritableDownloads : public RoadTest {
 
   // Waits for the installer that this process's host started.
   void CatchInstaller() {
-    const DWORD pid = WaitForChildProcess(kInstallerProgram, ::GetCurrentProcessId(), Step());
+    const DWORD pid = WaitForChildProcess(kInstallerExe, ::GetCurrentProcessId(), Step());
     ASSERT_NE(pid, 0u) << "no installer started";
     installer_.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
     ASSERT_TRUE(installer_.Valid());
@@ -91,6 +88,18 @@ class UnwritableDownloads : public RoadTest {
     EXPECT_FALSE(SetupRan(lower_));
     EXPECT_FALSE(HasNextUpdateTime(product_)) << "the next check must stay due";
     EXPECT_TRUE(FindTopLevelWindows(0, "#32770", kErrorBoxTitle).empty()) << "a second report";
+  }
+
+  // A first installation against the blocked folder: reported, and the host
+  // gets its window back.
+  void ExpectFirstInstallationFails() {
+    CheckHost host(product_);
+    const AtScopeEnd stop([this] { StopInstaller(); });
+    ASSERT_NO_FATAL_FAILURE(CatchInstaller());
+    ASSERT_NO_FATAL_FAILURE(ExpectReportedAndNormalEnd());
+    ASSERT_TRUE(host.WaitDone(Step()));
+    EXPECT_EQ(host.Events(), kFirstInstallationEvents);
+    EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
   }
 
   // Waits for a box of the installer; null, with the reason, when none came.
@@ -115,14 +124,8 @@ TEST_F(UnwritableDownloads, AFileWhereTheFolderGoesFailsAFirstInstallation) {
   UseProduct("BlockedFolder");
   PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
   ASSERT_NO_FATAL_FAILURE(BlockDownloadsFolder());
-  CheckHost host(product_);
-  const AtScopeEnd stop([this] { StopInstaller(); });
-  ASSERT_NO_FATAL_FAILURE(CatchInstaller());
-  ASSERT_NO_FATAL_FAILURE(ExpectReportedAndNormalEnd());
-  ASSERT_TRUE(host.WaitDone(Step()));
-  EXPECT_EQ(host.Events(), kFirstInstallation);
+  ASSERT_NO_FATAL_FAILURE(ExpectFirstInstallationFails());
   EXPECT_TRUE(ReadFileBytes(DownloadsFolder()) == kInPlace) << "the file in the folder's place was changed";
-  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
 }
 
 TEST_F(UnwritableDownloads, AFileWhereTheFolderGoesFailsAnUpdate) {
@@ -149,14 +152,8 @@ TEST_F(UnwritableDownloads, AFolderWhereThePackageGoesFailsAFirstInstallation) {
   blockingFolder_ = PackagePath(PackageName("1-0-0-5"));
   ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
   ASSERT_TRUE(::CreateDirectoryA(blockingFolder_.c_str(), nullptr) || IsFolder(blockingFolder_));
-  CheckHost host(product_);
-  const AtScopeEnd stop([this] { StopInstaller(); });
-  ASSERT_NO_FATAL_FAILURE(CatchInstaller());
-  ASSERT_NO_FATAL_FAILURE(ExpectReportedAndNormalEnd());
-  ASSERT_TRUE(host.WaitDone(Step()));
-  EXPECT_EQ(host.Events(), kFirstInstallation);
+  ASSERT_NO_FATAL_FAILURE(ExpectFirstInstallationFails());
   EXPECT_TRUE(IsFolder(blockingFolder_));
-  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
 }
 
 }  // namespace
