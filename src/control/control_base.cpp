@@ -131,7 +131,6 @@ HRESULT ControlBase::Close(DWORD) {
   if (window_ != nullptr && clientSite_) clientSite_->OnShowWindow(FALSE);
   if (Has(kInPlaceActive)) InPlaceDeactivate();
   DestroyControlWindow();
-  if (Has(kRequiresSave) && clientSite_) clientSite_->SaveObject();  // never set by this control
   inPlaceSite_.Reset();
   viewAdviseSink_.Reset();
   Clear(kNegotiated | kWindowless | kExtendedSite);
@@ -273,7 +272,7 @@ HRESULT ControlBase::SetObjectRects(LPCRECT position, LPCRECT clip) {
 
 HRESULT ControlBase::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   LRESULT handledResult = 0;
-  const bool handled = HandleMessage(window_, message, wParam, lParam, handledResult);
+  const bool handled = HandleWindowMessage(window_, message, wParam, lParam, handledResult);
   if (result != nullptr) *result = handledResult;
   return handled ? S_OK : S_FALSE;
 }
@@ -368,10 +367,7 @@ HRESULT ControlBase::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC, 
 
 // IOleControl.
 
-HRESULT ControlBase::FreezeEvents(BOOL freeze) {
-  freezeCount_ += freeze ? 1 : -1;
-  return S_OK;
-}
+HRESULT ControlBase::FreezeEvents(BOOL) { return S_OK; }
 
 // IObjectSafety.
 
@@ -399,8 +395,7 @@ HRESULT ControlBase::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD ena
 
 HRESULT ControlBase::NegotiateSite() {
   ComPtr<IOleInPlaceSiteWindowless> windowless;
-  if (!Has(kWindowOnly) &&
-      SUCCEEDED(clientSite_->QueryInterface(IID_IOleInPlaceSiteWindowless, windowless.OutVoid())) && windowless) {
+  if (SUCCEEDED(clientSite_->QueryInterface(IID_IOleInPlaceSiteWindowless, windowless.OutVoid())) && windowless) {
     Set(kExtendedSite);
     if (windowless->CanWindowlessActivate() == S_OK) Set(kWindowless | kWasOnceWindowless);
     inPlaceSite_.Assign(windowless.get());
@@ -549,10 +544,6 @@ IOleInPlaceSiteWindowless* ControlBase::WindowlessSite(ComPtr<IOleInPlaceSiteWin
 // Message handling.
 
 bool ControlBase::HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  return HandleMessage(window, message, wParam, lParam, result);
-}
-
-bool ControlBase::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   result = 0;
   switch (message) {
     case WM_PAINT: {

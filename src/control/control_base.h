@@ -103,7 +103,7 @@ class ControlBase : public IOleObject,
                                              HDC targetDeviceContext, DVEXTENTINFO* extentInfo,
                                              LPSIZEL size) override;
 
-  // IOleControl: no mnemonics, no events; a freeze count.
+  // IOleControl: no mnemonics, no events to freeze.
   HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnMnemonic(MSG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID) override { return S_OK; }
@@ -150,16 +150,8 @@ class ControlBase : public IOleObject,
     kWindowless = 1u << 1,
     kInPlaceActive = 1u << 2,
     kUIActive = 1u << 3,
-    kUsingWindowRegion = 1u << 4,
-    kExtendedSite = 1u << 5,
-    kWindowOnly = 1u << 6,
-    kRequiresSave = 1u << 7,
-    kWasOnceWindowless = 1u << 8,
-    kAutoSize = 1u << 9,
-    kRecomposeOnResize = 1u << 10,
-    kResizeNatural = 1u << 11,
-    kDrawFromNatural = 1u << 12,
-    kDrawHimetric = 1u << 13,
+    kExtendedSite = 1u << 4,
+    kWasOnceWindowless = 1u << 5,
   };
   bool Has(DWORD flags) const { return (flags_ & flags) != 0; }
   void Set(DWORD flags) { flags_ |= flags; }
@@ -180,7 +172,6 @@ class ControlBase : public IOleObject,
   // ControlWindowOwner.
   bool HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   void WindowDestroyed() override { window_ = nullptr; }
-  bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
   // In declaration order; released in reverse order when the object goes.
   ComPtr<IOleInPlaceSite> inPlaceSite_;
@@ -193,7 +184,6 @@ class ControlBase : public IOleObject,
   SIZEL naturalExtent_ = {kDefaultExtent, kDefaultExtent};
   RECT position_ = {0, 0, 0, 0};
   HWND window_ = nullptr;
-  LONG freezeCount_ = 0;
   DWORD flags_ = 0;
   DWORD safetyOptions_ = 0;
 };
