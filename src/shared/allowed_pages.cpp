@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "ascii_case.h"
+
 #ifndef ORVEX_ALLOWED_PAGES
 #error "ORVEX_ALLOWED_PAGES must be defined by the build"
 #endif
@@ -17,8 +19,6 @@ struct Span {
   const wchar_t* text = nullptr;
   std::size_t length = 0;
 };
-
-wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 bool IsSchemeCharacter(wchar_t c, bool first) {
   const bool letter = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
@@ -66,9 +66,9 @@ bool ParsePageUrl(const wchar_t* url, Span& scheme, Span& host) {
 // Whether text (ASCII, length bytes) equals span exactly, or without case.
 bool Equals(const Span& span, const char* text, std::size_t length, bool ignoreCase) {
   if (span.length != length) return false;
+  if (ignoreCase) return EqualNoCase(span.text, text, length);
   for (std::size_t i = 0; i < length; ++i) {
-    const wchar_t c = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
-    if (ignoreCase ? Lower(span.text[i]) != Lower(c) : span.text[i] != c) return false;
+    if (span.text[i] != static_cast<wchar_t>(static_cast<unsigned char>(text[i]))) return false;
   }
   return true;
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ascii_case.h"
+
 #ifndef ORVEX_INFO_BASE_URL
 #error "ORVEX_INFO_BASE_URL must be defined by the build"
 #endif
@@ -16,21 +18,12 @@ namespace {
 constexpr char kHttp[] = "http://";
 constexpr char kHttps[] = "https://";
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsHostCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
 }
 
-bool SameText(const char* a, const char* b, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 bool StartsWith(const char* url, std::size_t length, const char* prefix, std::size_t prefixLength) {
-  return length >= prefixLength && SameText(url, prefix, prefixLength);
+  return length >= prefixLength && EqualNoCase(url, prefix, prefixLength);
 }
 
 bool IsHttps(const char* url, std::size_t length) { return StartsWith(url, length, kHttps, sizeof(kHttps) - 1); }
@@ -81,7 +74,7 @@ bool IsPlainPath(const char* path, std::size_t length) {
 }
 
 bool SameHost(const char* host, std::size_t hostLength, const char* other, std::size_t otherLength) {
-  return hostLength == otherLength && SameText(host, other, hostLength);
+  return hostLength == otherLength && EqualNoCase(host, other, hostLength);
 }
 
 }  // namespace
