@@ -23,8 +23,8 @@ case "$target" in
     extra=()
     ;;
   registry-script)
-    includes=(-I src/comserver)
-    sources=(tests/fuzz/registry_script_fuzz.cpp src/comserver/registry_script.cpp)
+    includes=(-I src/comserver -I src/shared)
+    sources=(tests/fuzz/registry_script_fuzz.cpp src/comserver/registry_script.cpp src/comserver/module_script.cpp)
     seeds=tests/fuzz/registry_corpus
     # Inputs may exceed the interpreter's 4096-byte token buffer.
     extra=(-max_len=12288 -dict=tests/fuzz/registry_script.dict)

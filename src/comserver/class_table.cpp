@@ -2,7 +2,7 @@
 
 #include "class_factory.h"
 #include "orvex_installer_ctl.h"
-#include "registry_script.h"
+#include "module_script.h"
 
 namespace orvex {
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ascii_case.h"
 #include "server_module.h"
 
 // Nothing here has static storage that needs constructing: the module has no
@@ -16,7 +17,6 @@ namespace orvex {
 namespace {
 
 constexpr HRESULT kScriptError = DISP_E_EXCEPTION;
-constexpr DWORD kPathSize = MAX_PATH;
 constexpr SIZE_T kSubstitutionNameSize = 32;   // a name between two '%': at most 31 bytes
 constexpr SIZE_T kValueNameSize = kScriptValueNameLimit + 1;
 constexpr SIZE_T kRememberedNameSize = 260;    // the key about to be deleted
@@ -27,22 +27,8 @@ HRESULT StatusResult(LONG status) {
   return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(status));
 }
 
-// The last error as a result; a failure that left no error is still a failure.
-HRESULT LastErrorResult() {
-  const DWORD error = ::GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Keywords, root names, types and substitution names are compared without
-// regard to case, the same in every locale.
-bool EqualNoCase(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (AsciiLower(*a) != AsciiLower(*b)) return false;
-  }
-  return *a == *b;
-}
+// Keywords, root names, types and substitution names are compared with
+// EqualNoCase: without regard to case, the same in every locale.
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -309,10 +295,10 @@ class ScriptReader {
   HRESULT ProcessKeyBlock(char* token, HKEY parent, BOOL registerFlag, BOOL parseOnly, int depth);
   HRESULT RegisterItem(char* token, HKEY parent, CurrentKey& current, int depth);
   HRESULT UnregisterItem(char* token, HKEY parent, BOOL parseOnly, CurrentKey& current, int depth);
-  HRESULT SkipParsedKeyItem(char* token, int depth);
+  HRESULT ReadKeyItemRest(char* token, HKEY key, BOOL parseOnly, int depth);
   HRESULT WriteValue(HKEY key, const char* valueName, char* token);
   HRESULT SkipValueClause(char* token);
-  HRESULT ReadValueName(char* token, char (&valueName)[kValueNameSize]);
+  HRESULT ReadValueItem(char* token, char (&valueName)[kValueNameSize]);
   HRESULT ReadToken(char* buffer);
   void SkipBlanks();
 
@@ -453,11 +439,8 @@ HRESULT ScriptReader::RegisterItem(char* token, HKEY parent, CurrentKey& current
   }
   if (EqualNoCase(token, "Val")) {
     char valueName[kValueNameSize];
-    result = ReadValueName(token, valueName);
+    result = ReadValueItem(token, valueName);
     if (FAILED(result)) return result;
-    result = ReadToken(token);
-    if (FAILED(result)) return result;
-    if (token[0] != '=') return kScriptError;
     return WriteValue(parent, valueName, token);
   }
 
@@ -499,24 +482,21 @@ HRESULT ScriptReader::UnregisterItem(char* token, HKEY parent, BOOL parseOnly, C
   }
   if (EqualNoCase(token, "Val")) {
     char valueName[kValueNameSize];
-    result = ReadValueName(token, valueName);
+    result = ReadValueItem(token, valueName);
     if (FAILED(result)) return result;
-    result = ReadToken(token);
-    if (FAILED(result)) return result;
-    if (token[0] != '=') return kScriptError;
     if (!parseOnly) ::RegDeleteValueA(parent, valueName);
     return SkipValueClause(token);
   }
 
   if (!IsKeyName(token)) return kScriptError;
-  if (parseOnly) return SkipParsedKeyItem(token, depth);
+  if (parseOnly) return ReadKeyItemRest(token, nullptr, TRUE, depth);
   current.Close();
   // Opened so that the values the script names below it can be deleted; read
   // access alone still lets its subkeys be removed.
   HKEY key = nullptr;
   if (::RegOpenKeyExA(parent, token, 0, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS &&
       ::RegOpenKeyExA(parent, token, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return SkipParsedKeyItem(token, depth);
+    return ReadKeyItemRest(token, nullptr, TRUE, depth);
   }
   current.Set(key);
   // A name that does not fit is never cut: a cut name could be another key's.
@@ -525,16 +505,8 @@ HRESULT ScriptReader::UnregisterItem(char* token, HKEY parent, BOOL parseOnly, C
   const bool nameFits = nameLength < kRememberedNameSize;
   if (nameFits) std::memcpy(remembered, token, nameLength + 1);
 
-  result = ReadToken(token);
+  result = ReadKeyItemRest(token, key, FALSE, depth);
   if (FAILED(result)) return result;
-  result = SkipValueClause(token);
-  if (FAILED(result)) return result;
-  if (IsBlockOpener(token)) {
-    result = ProcessKeyBlock(token, key, FALSE, FALSE, depth + 1);
-    if (FAILED(result)) return result;
-    result = ReadToken(token);
-    if (FAILED(result)) return result;
-  }
   // A key that still has subkeys (not all of them the script's) stays.
   DWORD subkeys = 0;
   if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -547,19 +519,20 @@ HRESULT ScriptReader::UnregisterItem(char* token, HKEY parent, BOOL parseOnly, C
   return S_OK;
 }
 
-// The rest of a key item whose key is missing (or that lies in a block read
-// only for its syntax): read, and nothing in the registry touched.
-HRESULT ScriptReader::SkipParsedKeyItem(char* token, int depth) {
+// The rest of a key item being unregistered, after its name: the value clause
+// read for its syntax, then the item's block, if any, with key as its parent.
+// With parseOnly (a key that is missing, or that lies in a block read only for
+// its syntax) the block is read and nothing in the registry touched. Returns
+// with the token after the item in the buffer.
+HRESULT ScriptReader::ReadKeyItemRest(char* token, HKEY key, BOOL parseOnly, int depth) {
   HRESULT result = ReadToken(token);
   if (FAILED(result)) return result;
   result = SkipValueClause(token);
   if (FAILED(result)) return result;
-  if (IsBlockOpener(token)) {
-    result = ProcessKeyBlock(token, nullptr, FALSE, TRUE, depth + 1);
-    if (FAILED(result)) return result;
-    result = ReadToken(token);
-  }
-  return result;
+  if (!IsBlockOpener(token)) return S_OK;
+  result = ProcessKeyBlock(token, key, FALSE, parseOnly, depth + 1);
+  if (FAILED(result)) return result;
+  return ReadToken(token);
 }
 
 // Called with the '=' token in the buffer; returns with the token after the
@@ -620,13 +593,17 @@ HRESULT ScriptReader::SkipValueClause(char* token) {
   return ReadToken(token);
 }
 
-HRESULT ScriptReader::ReadValueName(char* token, char (&valueName)[kValueNameSize]) {
-  const HRESULT result = ReadToken(token);
+// The rest of a "Val" item up to its value clause: the value's name, then the
+// '=' that begins the clause, which is left in the buffer.
+HRESULT ScriptReader::ReadValueItem(char* token, char (&valueName)[kValueNameSize]) {
+  HRESULT result = ReadToken(token);
   if (FAILED(result)) return result;
   const SIZE_T length = std::strlen(token);
   if (length >= kValueNameSize) return kScriptError;
   std::memcpy(valueName, token, length + 1);
-  return S_OK;
+  result = ReadToken(token);
+  if (FAILED(result)) return result;
+  return token[0] == '=' ? S_OK : kScriptError;
 }
 
 // Reads the next token into buffer (kScriptTokenBufferSize bytes), which is
@@ -675,87 +652,7 @@ void ScriptReader::SkipBlanks() {
   while (IsBlank(*cursor_)) ++cursor_;
 }
 
-// The module file for "%MODULE%" and for loading the script: its short path,
-// or its long path when the short form cannot be had. A name that does not fit
-// MAX_PATH is refused, never cut.
-HRESULT GetModulePath(char (&path)[kPathSize]) {
-  const ServerModule* module = CurrentModule();
-  if (module == nullptr) return E_UNEXPECTED;
-  char longPath[kPathSize];
-  const DWORD length = ::GetModuleFileNameA(module->instance, longPath, kPathSize);
-  if (length == 0) return LastErrorResult();
-  if (length >= kPathSize) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-  longPath[length] = '\0';
-  const DWORD shortLength = ::GetShortPathNameA(longPath, path, kPathSize);
-  if (shortLength == 0 || shortLength >= kPathSize) std::memcpy(path, longPath, length + 1);
-  return S_OK;
-}
-
-// Binds "Module" to the path with every apostrophe doubled, so that it can
-// stand inside a quoted token.
-HRESULT BindModulePath(SubstitutionTable& table, const char* path) {
-  wchar_t wide[kPathSize];
-  if (::MultiByteToWideChar(CP_ACP, 0, path, -1, wide, static_cast<int>(kPathSize)) == 0) {
-    return LastErrorResult();
-  }
-  wchar_t quoted[2 * kPathSize];
-  SIZE_T length = 0;
-  for (const wchar_t* p = wide; *p != L'\0'; ++p) {
-    if (*p == L'\'') quoted[length++] = L'\'';
-    quoted[length++] = *p;
-  }
-  quoted[length] = L'\0';
-  table.Add(L"Module", quoted);
-  return S_OK;
-}
-
-// Runs REGISTRY resourceId of the module file at path.
-HRESULT RunResourceScript(const char* path, UINT resourceId, BOOL registerFlag, const SubstitutionTable& table) {
-  if (resourceId > 0xFFFF) return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
-  const HMODULE file = ::LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (file == nullptr) return LastErrorResult();
-  HRESULT result = S_OK;
-  const HRSRC found = ::FindResourceA(file, MAKEINTRESOURCEA(resourceId), "REGISTRY");
-  const HGLOBAL loaded = found == nullptr ? nullptr : ::LoadResource(file, found);
-  const void* bytes = loaded == nullptr ? nullptr : ::LockResource(loaded);
-  if (bytes == nullptr) {
-    result = LastErrorResult();
-  } else {
-    // The resource is not terminated: the text is always a terminated copy,
-    // and nothing past the resource's last byte is read.
-    const SIZE_T size = ::SizeofResource(file, found);
-    char* text = size + 1 == 0 ? nullptr : static_cast<char*>(::CoTaskMemAlloc(size + 1));
-    if (text == nullptr) {
-      result = E_OUTOFMEMORY;
-    } else {
-      if (size != 0) std::memcpy(text, bytes, size);
-      text[size] = '\0';
-      ScriptReader reader(&table);
-      result = reader.RunScript(text, registerFlag);
-      ::CoTaskMemFree(text);
-    }
-  }
-  ::FreeLibrary(file);
-  return result;
-}
-
 }  // namespace
-
-HRESULT ApplyRegistryScript(UINT resourceId, BOOL registerFlag, const SubstitutionPair* additional) {
-  SubstitutionTable table;
-  table.Init();
-  char path[kPathSize];
-  HRESULT result = GetModulePath(path);
-  if (SUCCEEDED(result)) result = BindModulePath(table, path);
-  if (SUCCEEDED(result)) {
-    for (const SubstitutionPair* pair = additional; pair != nullptr && pair->name != nullptr; ++pair) {
-      table.Add(pair->name, pair->value);
-    }
-    result = RunResourceScript(path, resourceId, registerFlag, table);
-  }
-  table.Release();
-  return result;
-}
 
 HRESULT RunRegistryScriptText(const char* text, BOOL registerFlag, const SubstitutionPair* substitutions) {
   if (text == nullptr) return E_POINTER;

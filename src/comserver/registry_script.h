@@ -3,8 +3,7 @@
 // them (registration) or removes them again (unregistration).
 //
 // The script is 8-bit text in the process code page. "%name%" is replaced by a
-// bound value before anything is read ("%%" stands for one '%'); the module
-// binds "Module" to its own short path, apostrophes doubled. Then:
+// bound value before anything is read ("%%" stands for one '%'). Then:
 //
 //   script     := root-block*
 //   root-block := root-name '{' item* '}'
@@ -36,16 +35,11 @@ constexpr SIZE_T kScriptValueNameLimit = 259;
 // Deepest nesting of blocks within a root block.
 constexpr int kScriptBlockDepthLimit = 512;
 
-// Loads the REGISTRY resource resourceId from the current module's file and
-// registers (registerFlag non-zero) or unregisters what it describes.
-// "Module" is bound to the module's short path (its long path when the short
-// form cannot be had), then each of the additional pairs (may be null).
-// During registration the root block that fails is read again as an
-// unregistration, so what it wrote is removed before the failure is returned.
-HRESULT ApplyRegistryScript(UINT resourceId, BOOL registerFlag, const SubstitutionPair* additional);
-
-// The same interpreter on a script text (NUL-terminated), with only the given
-// pairs bound (may be null).
+// Registers (registerFlag non-zero) or unregisters what the script text
+// (NUL-terminated) describes, with the given pairs bound (may be null; of two
+// pairs with one name the first counts). During registration the root block
+// that fails is read again as an unregistration, so what it wrote is removed
+// before the failure is returned.
 HRESULT RunRegistryScriptText(const char* text, BOOL registerFlag, const SubstitutionPair* substitutions);
 
 }  // namespace orvex

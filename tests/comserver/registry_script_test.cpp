@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "registry_script.h"
+#include "module_script.h"
 #include "server_module.h"
 
 namespace orvex {

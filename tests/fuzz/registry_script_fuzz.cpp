@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "registry_host.h"
-#include "registry_script.h"
+#include "module_script.h"
 #include "server_module.h"
 
 // The module state the interpreter reads (its instance) and its allocator.
