@@ -24,27 +24,20 @@ constexpr unsigned long long kFileTimeTicksPerDay = 864000000000ULL;
 constexpr DWORD kPackageCreationFlags = CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
 constexpr unsigned char kPackageSignature[4] = {'M', 'Z', 0x01, 0x01};
 
-HWND DialogIfWindow(const InstallerRun& run) {
-  return run.progressWindow != nullptr && ::IsWindow(run.progressWindow->dialog) ? run.progressWindow->dialog
-                                                                                 : nullptr;
-}
-
 void HideDialog(const InstallerRun& run) {
-  if (HWND dialog = DialogIfWindow(run)) ::ShowWindow(dialog, SW_HIDE);
+  if (HWND dialog = run.LiveDialog()) ::ShowWindow(dialog, SW_HIDE);
 }
 
 void ReportFailure(InstallerRun& run) {
-  HWND dialog = DialogIfWindow(run);
-  ReportInternetError(dialog != nullptr ? dialog : run.ownerWindow,
+  ReportInternetError(run.MessageOwner(),
                       run.stalled ? static_cast<DWORD>(ERROR_INTERNET_TIMEOUT) : run.asyncError);
 }
 
 // The one report of the installer's own: a package that could not be verified.
 void ReportUntrustedPackage(InstallerRun& run) {
-  HWND dialog = DialogIfWindow(run);
   std::snprintf(run.messageText, sizeof(run.messageText),
                 "The package of '%s' could not be verified and was not installed.", run.block->productName);
-  ::MessageBoxA(dialog != nullptr ? dialog : run.ownerWindow, run.messageText, run.block->productName,
+  ::MessageBoxA(run.MessageOwner(), run.messageText, run.block->productName,
                 MB_OK | MB_ICONERROR);
 }
 

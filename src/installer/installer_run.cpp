@@ -170,4 +170,13 @@ ProgressWindow* InstallerRun::DetachProgressWindow() {
   return window;
 }
 
+HWND InstallerRun::LiveDialog() const {
+  return progressWindow != nullptr && ::IsWindow(progressWindow->dialog) ? progressWindow->dialog : nullptr;
+}
+
+HWND InstallerRun::MessageOwner() const {
+  const HWND dialog = LiveDialog();
+  return dialog != nullptr ? dialog : ownerWindow;
+}
+
 }  // namespace orvex

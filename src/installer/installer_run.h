@@ -90,6 +90,11 @@ class InstallerRun {
   // Takes the progress window away from the status callback, once no callback
   // is using it. Job thread only.
   ProgressWindow* DetachProgressWindow();
+  // The progress dialog while it is a window, else null.
+  HWND LiveDialog() const;
+  // What the job's message boxes belong to: the progress dialog, else the
+  // owner window.
+  HWND MessageOwner() const;
 
   // Byte counts of the job's reads: members, not locals, because a read that
   // completes later writes its count after the call has returned.

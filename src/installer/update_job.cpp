@@ -26,15 +26,6 @@ constexpr unsigned char kPackageSignature[4] = {'M', 'Z', 0x01, 0x01};
 constexpr std::size_t kVersionTextSize = 24;
 constexpr std::size_t kPackageUrlSize = kDownloadBaseUrlSize + kPackageFileNameSize;
 
-HWND DialogIfWindow(const InstallerRun& run) {
-  return ::IsWindow(run.progressWindow->dialog) ? run.progressWindow->dialog : nullptr;
-}
-
-HWND MessageOwner(const InstallerRun& run) {
-  const HWND dialog = DialogIfWindow(run);
-  return dialog != nullptr ? dialog : run.ownerWindow;
-}
-
 // The progress window, and on a first installation the notice, shown
 // before any network work.
 void PrepareJob(InstallerRun& run) {
@@ -101,8 +92,8 @@ void ReadPackage(InstallerRun& run, HINTERNET request) {
 bool DecideVersion(InstallerRun& run, char (&versionText)[kVersionTextSize]) {
   const ProductInfo& info = *run.productInfo;
   if (info.latestVersion.IsZero()) return false;
-  if (HWND dialog = DialogIfWindow(run)) ::SetDlgItemTextA(dialog, IDC_DESCRIPTION, info.description);
-  const HWND owner = MessageOwner(run);
+  if (HWND dialog = run.LiveDialog()) ::SetDlgItemTextA(dialog, IDC_DESCRIPTION, info.description);
+  const HWND owner = run.MessageOwner();
   std::snprintf(versionText, sizeof(versionText), "%u-%u-%u-%u", info.latestVersion.high >> 16,
                 info.latestVersion.high & 0xFFFFu, info.latestVersion.low >> 16, info.latestVersion.low & 0xFFFFu);
   const PackedVersion installed = run.block->installedVersion;
@@ -131,7 +122,7 @@ bool KeepPackageInPlace(InstallerRun& run) {
                   "Latest version of %s is already downloaded (but not installed). "
                   "Do want to skip re-downloading of this file?",
                   run.block->productName);
-    if (::MessageBoxA(MessageOwner(run), run.messageText, "File Already Downloaded", kQuestionStyle) == IDYES) {
+    if (::MessageBoxA(run.MessageOwner(), run.messageText, "File Already Downloaded", kQuestionStyle) == IDYES) {
       return true;
     }
   }
