@@ -1,5 +1,6 @@
 #include "road_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -64,15 +65,56 @@ InstallerEnd::InstallerEnd(const std::string& name) {
 InstallerEnd::~InstallerEnd() { ::CloseHandle(event_); }
 bool InstallerEnd::Wait(DWORD timeoutMs) const { return ::WaitForSingleObject(event_, timeoutMs) == WAIT_OBJECT_0; }
 
-std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) const {
+namespace {
+
+std::streamoff LogEnd() {
+  std::ifstream log(ServerRoot() + "\\requests.log", std::ios::binary | std::ios::ate);
+  return log ? static_cast<std::streamoff>(log.tellg()) : 0;
+}
+
+// The server's log lines from this offset on that contain the text.
+std::vector<std::string> LogLines(std::streamoff from, const std::string& part) {
   std::vector<std::string> lines;
   std::ifstream in(ServerRoot() + "\\requests.log", std::ios::binary);
-  in.seekg(logStart_);
+  in.seekg(from);
   for (std::string line; std::getline(in, line);) {
-    if (line.find(pathPart) != std::string::npos) lines.push_back(line);
+    if (line.find(part) != std::string::npos) lines.push_back(line);
   }
   return lines;
 }
+
+// A fault as the server's log names it: the keys of the fault object, sorted,
+// joined by '+'.
+std::string FaultName(const std::string& json) {
+  std::vector<std::string> keys;
+  int depth = 0;
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    if (json[i] == '{' || json[i] == '}') {
+      depth += json[i] == '{' ? 1 : -1;
+    } else if (json[i] == '"') {
+      const std::size_t end = json.find('"', i + 1);  // the tests' faults quote no quotes
+      const std::size_t next = json.find_first_not_of(' ', end + 1);
+      if (depth == 1 && next != std::string::npos && json[next] == ':') keys.push_back(json.substr(i + 1, end - i - 1));
+      i = end;
+    }
+  }
+  std::sort(keys.begin(), keys.end());
+  std::string name;
+  for (const std::string& key : keys) name += (name.empty() ? "" : "+") + key;
+  return name;
+}
+
+void DeleteFiles(const std::string& folder, const char* pattern) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = ::FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    ::DeleteFileA((folder + "\\" + found.cFileName).c_str());
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+}
+
+}  // namespace
 
 HWND WaitForBox(const char* title, DWORD timeoutMs) { return WaitForTopLevelWindow(0, "#32770", title, timeoutMs); }
 
@@ -95,9 +137,10 @@ void RoadTest::UseProduct(const std::string& product) {
   ::CreateDirectoryA((ServerRoot() + "\\" + lower_ + "\\download").c_str(), nullptr);
 }
 
-void RoadTest::MarkLog() {
-  std::ifstream log(ServerRoot() + "\\requests.log", std::ios::binary | std::ios::ate);
-  logStart_ = log ? static_cast<std::streamoff>(log.tellg()) : 0;
+void RoadTest::MarkLog() { logStart_ = LogEnd(); }
+
+std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) const {
+  return LogLines(logStart_, pathPart);
 }
 
 std::string RoadTest::InfoPath() const { return "/" + lower_ + "/info.txt"; }
@@ -127,28 +170,30 @@ void RoadTest::PublishSample(PackedVersion version, const char* versionText, uns
 }
 
 void RoadTest::SetFault(const std::string& serverPath, const std::string& json) {
+  const auto earlier =
+      std::find_if(faults_.begin(), faults_.end(), [&](const SetFaultOnPath& f) { return f.path == serverPath; });
+  if (earlier != faults_.end()) {
+    ExpectServed(*earlier);
+    faults_.erase(earlier);
+  }
   std::string path = ServerRoot() + serverPath + ".fault";
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
   ASSERT_TRUE(WriteFileBytes(path, json));
+  if (json != "{}") faults_.push_back({serverPath, FaultName(json), LogEnd()});
 }
 
-namespace {
-
-void DeleteFiles(const std::string& folder, const char* pattern) {
-  WIN32_FIND_DATAA found;
-  const HANDLE search = ::FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    ::DeleteFileA((folder + "\\" + found.cFileName).c_str());
-  } while (::FindNextFileA(search, &found));
-  ::FindClose(search);
+void RoadTest::ExpectServed(const SetFaultOnPath& fault) const {
+  for (const std::string& line : LogLines(fault.logFrom, "\"path\": \"" + fault.path + "\"")) {
+    if (line.find("\"fault\": \"" + fault.name + "\"") != std::string::npos) return;
+  }
+  ADD_FAILURE() << "the server never served the fault " << fault.name << " on " << fault.path;
 }
-
-}  // namespace
 
 void RoadTest::TearDown() {
+  for (const SetFaultOnPath& fault : faults_) ExpectServed(fault);
+  faults_.clear();
   if (product_.empty()) return;
   ForgetProduct(product_);
   ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\OrvexTests\\SampleSetup\\" + lower_).c_str());
