@@ -86,7 +86,7 @@ class RoadTest : public ::testing::Test {
 
  private:
   struct SetFaultOnPath {
-    std::string path, name;
+    std::string path, json;
     std::streamoff logFrom;
   };
   void ExpectServed(const SetFaultOnPath& fault) const;

@@ -1,34 +1,19 @@
 #!/usr/bin/env python3
 """The information server of the installer's network tests.
 
-Serves ROOT, laid out as the maker's server (<product>/info.txt,
-<product>/download/<package>), over HTTP/1.1 GET, and logs every request as one
-JSON line in ROOT/requests.log: method, path, Host, headers, scheme, and
-"fault", the names of the fault served (its keys, sorted, joined by "+"), or
-null.
+Serves ROOT (<product>/info.txt, <product>/download/<package>) over HTTP/1.1
+GET and logs each request as a JSON line in ROOT/requests.log, with "fault":
+the keys of the fault served, sorted and joined by "+", or null. A test sets a
+fault on a path by writing a JSON object to <path>.fault, read at every
+request: status, location, body (text instead of the file), short_body N,
+extra_bytes N (0xEE, announced), announce_full_send N (N bytes sent, then
+closed), longer_than_announced N (N bytes of 0xEE more, then closed),
+hang_after N (N bytes, then silence), silent (no answer at all), drip
+{"chunk": B, "delay_ms": D}.
 
-A test chooses a fault for a path by writing a JSON object to <path>.fault
-beside the served file; it is read afresh at every request:
-
-    status                 this status code; without "body", a code other
-                           than 200 gets a short text body
-    location               a Location header (with a 3xx status)
-    body                   this text instead of the file
-    short_body             only the first N bytes, announced as N
-    extra_bytes            N bytes of 0xEE more, announced
-    announce_full_send     the whole length announced, N bytes sent, closed
-    longer_than_announced  N bytes of 0xEE after the announced body, closed
-    hang_after             N bytes sent, then nothing until the client goes
-    silent                 true: no answer at all until the client goes
-    drip                   {"chunk": B, "delay_ms": D}: B bytes every D ms
-
-With --tls CERT KEY it speaks HTTPS; a test chooses the certificate of the
-next connections by writing a name N to ROOT/tls-certificate: N.crt and N.key
-beside CERT (empty or missing: CERT).
-
-usage: info_server.py --root DIR [--port 80] [--pidfile F] [--ready-file F] [--tls CERT KEY]
-The ready file holds "<host> <port>" once the server listens; it and the pid
-file go when the server ends on SIGTERM or SIGINT.
+--tls CERT KEY speaks HTTPS; a name N in ROOT/tls-certificate shows N.crt and
+N.key beside CERT instead. The ready file holds "<host> <port>" once the server
+listens; it and the pid file go when the server ends on SIGTERM or SIGINT.
 """
 import argparse
 import http.server
@@ -119,8 +104,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_entry(self, fault):
         entry = {
-            "time": time.time(),
-            "method": self.command,
             "path": self.path,
             "host": self.headers.get("Host"),
             "headers": dict(self.headers.items()),
@@ -162,8 +145,8 @@ def tls_context(root, cert, key):
             with open(os.path.join(root, "tls-certificate")) as f:
                 name = f.read(100).strip()
         except OSError:
-            name = ""
-        if name and all(c.isalnum() or c == "-" for c in name):
+            return
+        if name.replace("-", "").isalnum():
             chosen = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             chosen.load_cert_chain(os.path.join(folder, name + ".crt"), os.path.join(folder, name + ".key"))
             connection.context = chosen
@@ -175,14 +158,13 @@ def tls_context(root, cert, key):
 def main():
     parser = argparse.ArgumentParser(description="Serves an information-server folder for tests.")
     parser.add_argument("--root", required=True)
-    parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=80)
     parser.add_argument("--pidfile")
     parser.add_argument("--ready-file")
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = parser.parse_args()
 
-    server = Server((args.host, args.port), Handler)
+    server = Server(("127.0.0.1", args.port), Handler)
     server.root = os.path.realpath(args.root)
     server.tls = tls_context(args.root, *args.tls) if args.tls else None
     server.log_lock = threading.Lock()
