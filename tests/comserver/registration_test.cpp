@@ -7,12 +7,10 @@
 #include <ole2.h>
 #include <oleauto.h>
 
-#include <cstring>
 #include <string>
 
 #include "control_module.h"
 #include "registry_values.h"
-#include "test_registry.h"
 
 namespace orvex::test {
 namespace {
@@ -73,24 +71,6 @@ TEST_F(Registration, RegisterThenUnregisterLeavesTheRegistryAsBefore) {
   for (const std::string& key : kOurKeys) EXPECT_FALSE(ClassesKeyExists(key)) << key;
   EXPECT_TRUE(ClassesKeyExists("CLSID") && ClassesKeyExists("TypeLib") && ClassesKeyExists("Interface"));
   EXPECT_EQ(UnregisterControlModule(), 0u) << "with nothing registered, unregistration still succeeds";
-}
-
-// A module that cannot register its type library says so; unregistration
-// removes what it wrote.
-TEST_F(Registration, ModuleWithoutItsTypeLibraryFailsToRegister) {
-  HMODULE module = ::LoadLibraryA(TestFilePath("OrvexInstallerNoTypeLib.dll").c_str());
-  ASSERT_NE(module, nullptr);
-  using Entry = HRESULT(STDAPICALLTYPE*)();
-  const auto call = [module](const char* name) {
-    Entry entry = nullptr;
-    const FARPROC found = ::GetProcAddress(module, name);
-    std::memcpy(&entry, &found, sizeof(entry));
-    return entry();
-  };
-  EXPECT_TRUE(FAILED(call("DllRegisterServer")));
-  EXPECT_EQ(call("DllUnregisterServer"), S_OK);
-  EXPECT_FALSE(ClassesKeyExists(kClassKey + "\\InprocServer32"));
-  ::FreeLibrary(module);
 }
 
 }  // namespace

@@ -86,23 +86,22 @@ class RegistryScript : public ::testing::Test {
   void Dump(const std::string& key, Tree& found) const {
     HKEY opened = nullptr;
     if (::RegOpenKeyExA(HKEY_CURRENT_USER, Path(key).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return;
-    char name[16384];
+    char name[1024];
     unsigned char data[8192];
     DWORD i = 0, nameSize = sizeof(name), size = sizeof(data), type = 0;
-    while (::RegEnumValueA(opened, i++, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS) {
-      std::string text = type == REG_SZ ? "s:" : type == REG_DWORD ? "d:" : type == REG_BINARY ? "b:" : "?:";
-      if (type == REG_SZ) {
-        text.append(reinterpret_cast<const char*>(data), size == 0 ? 0 : size - 1);
-      } else if (type == REG_DWORD) {
+    for (; ::RegEnumValueA(opened, i++, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS;
+         nameSize = sizeof(name), size = sizeof(data)) {
+      std::string text = type == REG_SZ ? "s:" : type == REG_DWORD ? "d:" : "b:";
+      if (type == REG_SZ) text.append(reinterpret_cast<const char*>(data), size == 0 ? 0 : size - 1);
+      if (type == REG_DWORD) {
         DWORD number = 0;
         std::memcpy(&number, data, sizeof(number));
         text += std::to_string(number);
-      } else {
-        for (DWORD b = 0; b < size; ++b) text += {"0123456789abcdef"[data[b] >> 4], "0123456789abcdef"[data[b] & 15]};
+      }
+      for (DWORD b = 0; type == REG_BINARY && b < size; ++b) {
+        text += {"0123456789abcdef"[data[b] >> 4], "0123456789abcdef"[data[b] & 15]};
       }
       found.push_back(key + (nameSize == 0 ? "" : "@" + std::string(name, nameSize)) + "=" + text);
-      nameSize = sizeof(name);
-      size = sizeof(data);
     }
     for (i = 0, nameSize = sizeof(name);
          ::RegEnumKeyExA(opened, i++, name, &nameSize, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
@@ -166,22 +165,29 @@ TEST_F(RegistryScript, ItemsWriteExactlyWhatTheyNameAndUnregistrationRemovesIt) 
   }
 }
 
-// Malformed scripts are refused; none of these writes or deletes anything.
-TEST_F(RegistryScript, MalformedScriptsAreRefusedWithoutTouchingAnything) {
+// Scripts against keys that are there already. Malformed ones are refused and
+// touch nothing. ForceRemove and Delete take a key's subtree, never CLSID's or
+// TypeLib's; unregistration removes what the script names, but no NoRemove
+// key, no key that still has others' subkeys, and nothing named inside a
+// missing key; a failing root block is undone and ends the script.
+TEST_F(RegistryScript, RefusalsRemovalAndRollback) {
   const std::string open = Block("").substr(0, Block("").find("\r\n\r\n"));  // ends inside the test's key
   // Deeper than any registry, though not so deep that the stack would run out
   // without the bound: refused, not read through.
   std::string deep;
   for (int level = 0; level < 1000; ++level) deep += "A { ";
   for (int level = 0; level < 1000; ++level) deep += "} ";
+  const std::string uncreatable(300, 'k');  // longer than any key name
   struct Case {
     std::string script;
     BOOL registerFlag = TRUE;
     HRESULT expected = DISP_E_EXCEPTION;
+    Tree before = {"Keep\\Sub"};
+    Tree after = {"Keep", "Keep\\Sub"};
   };
   const Case cases[] = {
       {" \t\r\n"}, {"HKCU Software { }"}, {Block("A", "HKEY_CURRENT")}, {open + " val V = s"},
-      // Substitution names: bound (none is), at most 31 bytes, closed.
+      // Substitution names: bound (none is), at most 31 bytes.
       {Block("A = s '%Module%'")}, {Block("A = s '%" + std::string(32, 'N') + "%'"), TRUE, E_FAIL},
       // Token errors, on values: nothing is written before a value is whole.
       {Block("val V = s 'never closed")}, {Block("val V = s '" + std::string(4095, 'q') + "'")},
@@ -192,48 +198,25 @@ TEST_F(RegistryScript, MalformedScriptsAreRefusedWithoutTouchingAnything) {
       {Block("'A\\B'")}, {Block("ForceRemove 'Keep\\Sub'")}, {Block("ForceRemove ''")}, {Block("''"), FALSE},
       {Block("Missing { 'A\\B' }"), FALSE},  // what is only read is still checked
       {Block(deep), FALSE},
-  };
-  for (const Case& each : cases) {
-    SCOPED_TRACE(Named(each.script));
-    Reset({"Keep\\Sub"});
-    EXPECT_EQ(each.expected, RunRegistryScriptText(each.script.c_str(), each.registerFlag, nullptr));
-    ExpectTree({"Keep", "Keep\\Sub"});
-  }
-  // Registered, too (what it wrote down to the bound stays: its undoing meets the same bound).
-  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText(Block(deep).c_str(), TRUE, nullptr));
-}
-
-// Against keys that are there already: ForceRemove and Delete take a key's
-// subtree, never CLSID's or TypeLib's; unregistration removes what the script
-// names, but no NoRemove key, no key that still has others' subkeys, and
-// nothing named inside a missing key; a failing root block is undone and
-// ends the script.
-TEST_F(RegistryScript, RemovalAndRollbackOfExistingKeys) {
-  const std::string uncreatable(300, 'k');  // longer than any key name
-  const struct {
-    Tree before;
-    std::string script;
-    BOOL registerFlag;
-    HRESULT expected;
-    Tree after;
-  } cases[] = {
-      {{"Force\\Old", "Gone\\Child", "CLSID\\Keep", "TypeLib\\Keep"},
-       Block("ForceRemove Force { New } Delete Gone = s 'x' ForceRemove clsid { Added } Delete TYPELIB"), TRUE, S_OK,
+      {Block("ForceRemove Force { New } Delete Gone = s 'x' ForceRemove clsid { Added } Delete TYPELIB"), TRUE, S_OK,
+       {"Force\\Old", "Gone\\Child", "CLSID\\Keep", "TypeLib\\Keep"},
        {"CLSID", "CLSID\\Added", "CLSID\\Keep", "Force", "Force\\New", "TypeLib", "TypeLib\\Keep"}},
-      {{"Existing"}, Block("First") + Block("Existing Second = s 'x' { Third } " + uncreatable) + Block("Later"),
-       TRUE, DISP_E_EXCEPTION, {"First"}},
-      {{"Kept\\Sub", "Kept@V=s:x", "Kept@Theirs=s:y"}, Block("NoRemove Kept { val V = s 'x' Sub }"), FALSE, S_OK,
+      {Block("First") + Block("Existing Second = s 'x' { Third } " + uncreatable) + Block("Later"), TRUE,
+       DISP_E_EXCEPTION, {"Existing"}, {"First"}},
+      {Block("NoRemove Kept { val V = s 'x' Sub }"), FALSE, S_OK, {"Kept\\Sub", "Kept@V=s:x", "Kept@Theirs=s:y"},
        {"Kept", "Kept@Theirs=s:y"}},
-      {{"Ours\\Sub", "Ours\\Foreign"}, Block("Ours { Sub }"), FALSE, S_OK, {"Ours", "Ours\\Foreign"}},
-      {{"@V=s:kept", "Present"}, Block("Missing = s 'x' { Present val V = s 'z' Deeper { Present } }"), FALSE, S_OK,
+      {Block("Ours { Sub }"), FALSE, S_OK, {"Ours\\Sub", "Ours\\Foreign"}, {"Ours", "Ours\\Foreign"}},
+      {Block("Missing = s 'x' { Present val V = s 'z' Deeper { Present } }"), FALSE, S_OK, {"@V=s:kept", "Present"},
        {"@V=s:kept", "Present"}},
   };
-  for (const auto& each : cases) {
+  for (const Case& each : cases) {
     SCOPED_TRACE(Named(each.script));
     Reset(each.before);
     EXPECT_EQ(each.expected, RunRegistryScriptText(each.script.c_str(), each.registerFlag, nullptr));
     ExpectTree(each.after);
   }
+  // Registered, too (what it wrote down to the bound stays: its undoing meets the same bound).
+  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText(Block(deep).c_str(), TRUE, nullptr));
 }
 
 // The module's own script binds "Module" to its short path, apostrophes and all.
