@@ -50,7 +50,6 @@ class InstallerEnd {
   InstallerEnd(const InstallerEnd&) = delete;
   InstallerEnd& operator=(const InstallerEnd&) = delete;
   bool Wait(DWORD timeoutMs = kRoadTimeoutMs) const;
-  bool Ended() const { return Wait(0); }
 
  private:
   HANDLE event_;
@@ -70,7 +69,10 @@ class RoadTest : public ::testing::Test {
   void PublishPackage(const std::string& fileName, const std::string& bytes);
   // A record offering the sample package at this version, and the package.
   void PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays = 7);
-  void SetFault(const std::string& serverPath, const std::string& json);  // "{}": no fault
+  // Writes <serverPath>.fault ("{}": no fault). The fault must be served: the
+  // server's log must show it on that path before the test ends or the path's
+  // fault is set again.
+  void SetFault(const std::string& serverPath, const std::string& json);
   std::string PackagePath(const std::string& fileName) const { return DownloadsFolder() + "\\" + fileName; }
   // The requests the server logged since UseProduct (or MarkLog), for paths containing the text.
   std::vector<std::string> LoggedRequests(const std::string& pathPart) const;
@@ -81,6 +83,14 @@ class RoadTest : public ::testing::Test {
   std::string product_;
   std::string lower_;
   std::streamoff logStart_ = 0;
+
+ private:
+  struct SetFaultOnPath {
+    std::string path, json;
+    std::streamoff logFrom;
+  };
+  void ExpectServed(const SetFaultOnPath& fault) const;
+  std::vector<SetFaultOnPath> faults_;
 };
 
 // Waits for a top-level window of any process with this class and title.
