@@ -1,0 +1,112 @@
+// The installer, or the leader's process, killed while a follower waits: before
+// the installer acknowledged, in the leader's old-version box (no installer
+// started yet), and during the first-installation wait. Every host returns,
+// its window as it was or restored, nobody starts a second installer, and
+// after a dead installer a later check starts a fresh one.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "control_host.h"
+#include "host_report.h"
+#include "installer_double_client.h"
+#include "reliability_support.h"
+#include "test_registry.h"
+#include "ui_robot.h"
+
+namespace orvex::test {
+namespace {
+
+constexpr DWORD kStepMs = 30000;
+constexpr char kViewerClsid[] = "{0F0E0D0C-0B0A-4000-8000-00000000E001}";
+
+struct KillCase {
+  const char* product;
+  DoubleMode mode;
+  bool inBox;              // the leader shows the old-version box and starts nothing
+  bool killInstaller;      // else the leader's process is killed
+  bool firstInstallation;  // killed while the hosts' windows are minimised and disabled
+};
+
+class Kill : public ::testing::Test {
+ protected:
+  DWORD DoubleRuns() const {
+    DoubleRecord record;
+    return ReadDoubleRecord(product_, record) ? record.runs : 0;
+  }
+  std::string product_;
+};
+
+TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
+  const KillCase cases[] = {
+      {"KillInstallerBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, true, false},
+      {"KillInstallerInWait", DoubleMode::kHold, false, true, true},
+      {"KillLeaderBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, false, false},
+      {"KillLeaderInBox", DoubleMode::kRelease, true, false, false},
+      {"KillLeaderInWait", DoubleMode::kHold, false, false, true},
+  };
+  ASSERT_TRUE(RegisterViewerModule(kViewerClsid, TestFilePath("viewer_quillon_10_23_0_5.dll")));
+  const AtScopeEnd unregister([] { UnregisterViewerModule(kViewerClsid); });
+  for (const KillCase& c : cases) {
+    SCOPED_TRACE(c.product);
+    product_ = c.product;
+    ForgetProduct(product_);
+    const AtScopeEnd forget([this] { ForgetProduct(product_); });
+    UseDouble(product_, c.mode);
+    const std::vector<std::string> expected =
+        c.firstInstallation ? kFirstInstallationEvents : std::vector<std::string>{};
+    DoubleHold hold(product_);
+    const std::string info = c.inBox ? product_ + "|" + kViewerClsid : product_;
+    ChildProcess leader("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + info + "\"");
+    ASSERT_TRUE(leader.Started());
+    const AtScopeEnd letGo([&hold] { hold.LetGo(); });
+    if (c.inBox) {
+      ASSERT_NE(WaitForTopLevelWindow(leader.Pid(), "#32770", "Latest version of Quillon is required", kStepMs),
+                nullptr);
+    } else {
+      ASSERT_TRUE(hold.WaitHeld(kStepMs)) << "the installer never opened the rendezvous";
+    }
+
+    ControlHost::Plan plan;
+    plan.info.assign(product_.begin(), product_.end());
+    ControlHost follower(plan);
+    // A follower pumps messages only in its check's wait: once it answers, it has joined.
+    ASSERT_TRUE(WindowThreadPumps(follower.Window(), kStepMs)) << "the follower is not waiting in its check";
+    if (c.firstInstallation) {
+      EXPECT_TRUE(WaitUntil([&] { return MinimisedAndDisabled(follower.Window()); }, kStepMs));
+    }
+    EXPECT_FALSE(follower.Done());
+
+    DoubleRecord record;
+    ASSERT_TRUE(c.inBox || ReadDoubleRecord(product_, record));
+    ASSERT_TRUE(KillProcess(c.killInstaller ? record.pid : leader.Pid()));
+    EXPECT_TRUE(follower.WaitDone(kStepMs)) << "the follower kept waiting for a dead one";
+    EXPECT_EQ(follower.Events(), expected);
+    EXPECT_FALSE(follower.LeftIconic() || follower.LeftDisabled());
+    if (c.killInstaller) {
+      const DWORD code = leader.Wait(kStepMs);
+      ASSERT_NE(code, static_cast<DWORD>(STILL_ACTIVE)) << "the leader kept waiting for a dead installer";
+      const HostReport report = DecodeHostReport(code);
+      EXPECT_EQ(report.events, expected);
+      EXPECT_FALSE(report.leftIconic || report.leftDisabled || report.failed) << "leader's exit code " << code;
+    }
+    hold.LetGo();
+    EXPECT_TRUE(WaitRendezvousGone(product_, kStepMs));
+    EXPECT_EQ(DoubleRuns(), c.inBox ? 0u : 1u) << "a follower started an installer of its own";
+
+    if (c.killInstaller) {
+      // A later check leads a fresh rendezvous and starts the installer again.
+      UseDouble(product_, DoubleMode::kRelease);
+      ControlHost later(plan);
+      ASSERT_TRUE(later.WaitDone(kStepMs));
+      EXPECT_EQ(later.Events(), kFirstInstallationEvents);
+      EXPECT_EQ(DoubleRuns(), 2u);
+      EXPECT_TRUE(WaitRendezvousGone(product_, kStepMs));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvex::test
