@@ -299,16 +299,19 @@ LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const
 }
 
 // ---------------------------------------------------------------------------
-// The module file, whose short name differs from its long one and both hold
-// apostrophes, and its one script resource, held in a block of exactly the
-// resource's size (no terminating zero).
+// The module file, whose name holds apostrophes, with a short form that is
+// shorter, cannot be had, or does not fit the buffer; and its one script
+// resource, held in a block of exactly the resource's size (no terminating zero).
 
 namespace host_module {
 
+enum class ShortForm { kShorter, kFails, kTooLong };
+ShortForm shortForm = ShortForm::kShorter;
 const char kPath[] = "C:\\Program Files\\O'Brien's\\Orvex Installer.dll";
 const char kShortPath[] = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
 std::vector<char> resource;  // the script's bytes
 char* loaded = nullptr;      // the block LoadResource hands out
+std::string loadedPath;      // what LoadLibraryExA was asked for
 int loads = 0;
 HMODULE const kFile = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x10000));
 HRSRC const kResource = reinterpret_cast<HRSRC>(static_cast<ULONG_PTR>(0x20000));
@@ -322,16 +325,21 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD size) {
 }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR name, LPSTR out, DWORD size) {
+  using host_module::ShortForm;
   if (std::strcmp(name, host_module::kPath) != 0) HostFailure("the short form of another name than the module's");
-  if (size < sizeof(host_module::kShortPath)) return sizeof(host_module::kShortPath);
+  std::memset(out, '#', size);  // whatever the buffer holds on failure must not be used
+  if (host_module::shortForm == ShortForm::kFails) {
+    hostLastError = ERROR_ACCESS_DENIED;
+    return 0;
+  }
+  if (host_module::shortForm == ShortForm::kTooLong || size < sizeof(host_module::kShortPath)) return size + 10;
   std::memcpy(out, host_module::kShortPath, sizeof(host_module::kShortPath));
   return sizeof(host_module::kShortPath) - 1;
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
-  if (flags != LOAD_LIBRARY_AS_DATAFILE || std::strcmp(name, host_module::kShortPath) != 0) {
-    HostFailure("the module file is loaded by its short name, as a data file");
-  }
+  if (flags != LOAD_LIBRARY_AS_DATAFILE) HostFailure("the module file is loaded as a data file");
+  host_module::loadedPath = name;
   ++host_module::loads;
   return host_module::kFile;
 }

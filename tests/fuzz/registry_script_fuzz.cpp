@@ -5,7 +5,9 @@
 //
 // Input: one control byte, then the script (as a text it ends at its first
 // NUL; the module's resource holds all of it).
-//   bits 0-2  nonzero: a run through the module's resource as well
+//   bits 0-2  n = 0: no run through the module's resource; else one, the
+//             module file's short form being shorter (n = 1, 4, 7), not to be
+//             had (2, 5) or not fitting the buffer (3, 6)
 //   bits 3-6  n = in a further registration and unregistration the n-th
 //             allocation fails (0 = none fails)
 //   bit 7     the further runs start from a populated registry
@@ -112,19 +114,26 @@ void FurtherRuns(const std::string& text, bool populated, unsigned failing) {
   hostFailingAllocation = 0;
 }
 
-// The module's resource writes what its text writes, with "Module" bound to
-// the module file's short path, apostrophes doubled.
-void ThroughTheModule(const std::uint8_t* script, std::size_t size, const std::string& text) {
+// The module file is loaded by its short path, else by its long path, and its
+// resource writes what its text writes with "Module" bound to that path,
+// apostrophes doubled.
+void ThroughTheModule(const std::uint8_t* script, std::size_t size, const std::string& text, unsigned kind) {
   const auto* bytes = reinterpret_cast<const char*>(script);
   host_module::resource.assign(bytes, bytes + size);
+  host_module::shortForm = static_cast<host_module::ShortForm>((kind - 1) % 3);
+  const bool byShortPath = host_module::shortForm == host_module::ShortForm::kShorter;
   host_registry::Reset();
   const HRESULT applied = orvex::ApplyRegistryScript(102, TRUE, kExtraPair);
   CheckNoKeyOpen();
+  Check(host_module::loadedPath == (byShortPath ? host_module::kShortPath : host_module::kPath),
+        "the file is loaded by its short path, else by its long path");
   Check(host_module::loads == 0, "the module file is freed after each load");
   const std::string written = host_registry::Snapshot();
 
-  const SubstitutionPair pairs[] = {
-      {L"Module", L"C:\\PROGRA~1\\O''BRIE~1\\ORVEXI~1.DLL"}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
+  const SubstitutionPair pairs[] = {{L"Module", byShortPath ? L"C:\\PROGRA~1\\O''BRIE~1\\ORVEXI~1.DLL"
+                                                            : L"C:\\Program Files\\O''Brien''s\\Orvex Installer.dll"},
+                                    {L"Extra", kExtraValue},
+                                    {nullptr, nullptr}};
   host_registry::Reset();
   Check(Run(text, TRUE, pairs) == applied, "the resource's script gives the text's result");
   Check(host_registry::Snapshot() == written, "the resource's script writes what the text writes");
@@ -152,6 +161,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
   const unsigned failing = (control >> 3) & 0x0Fu;
   const bool populated = (control & 0x80u) != 0;
   if (populated || failing != 0) FurtherRuns(text, populated, failing);
-  if ((control & 0x07u) != 0) ThroughTheModule(script, size, text);
+  if ((control & 0x07u) != 0) ThroughTheModule(script, size, text, control & 0x07u);
   return 0;
 }
