@@ -1,8 +1,7 @@
 // The installer, or the leader's process, killed while a follower waits: before
-// the installer acknowledged, in the leader's old-version box (no installer
-// started yet), and during the first-installation wait. Every host returns,
-// its window as it was or restored, nobody starts a second installer, and
-// after a dead installer a later check starts a fresh one.
+// the installer acknowledged, and during the first-installation wait. Every
+// host returns, its window as it was or restored, nobody starts a second
+// installer, and after a dead installer a later check starts a fresh one.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,18 +13,15 @@
 #include "installer_double_client.h"
 #include "reliability_support.h"
 #include "test_registry.h"
-#include "ui_robot.h"
 
 namespace orvex::test {
 namespace {
 
 constexpr DWORD kStepMs = 30000;
-constexpr char kViewerClsid[] = "{0F0E0D0C-0B0A-4000-8000-00000000E001}";
 
 struct KillCase {
   const char* product;
   DoubleMode mode;
-  bool inBox;              // the leader shows the old-version box and starts nothing
   bool killInstaller;      // else the leader's process is killed
   bool firstInstallation;  // killed while the hosts' windows are minimised and disabled
 };
@@ -41,14 +37,11 @@ class Kill : public ::testing::Test {
 
 TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
   const KillCase cases[] = {
-      {"KillInstallerBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, true, false},
-      {"KillInstallerInWait", DoubleMode::kHold, false, true, true},
-      {"KillLeaderBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, false, false},
-      {"KillLeaderInBox", DoubleMode::kRelease, true, false, false},
-      {"KillLeaderInWait", DoubleMode::kHold, false, false, true},
+      {"KillInstallerBeforeSync", DoubleMode::kHangBeforeAcknowledge, true, false},
+      {"KillInstallerInWait", DoubleMode::kHold, true, true},
+      {"KillLeaderBeforeSync", DoubleMode::kHangBeforeAcknowledge, false, false},
+      {"KillLeaderInWait", DoubleMode::kHold, false, true},
   };
-  ASSERT_TRUE(RegisterViewerModule(kViewerClsid, TestFilePath("viewer_quillon_10_23_0_5.dll")));
-  const AtScopeEnd unregister([] { UnregisterViewerModule(kViewerClsid); });
   for (const KillCase& c : cases) {
     SCOPED_TRACE(c.product);
     product_ = c.product;
@@ -58,16 +51,10 @@ TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
     const std::vector<std::string> expected =
         c.firstInstallation ? kFirstInstallationEvents : std::vector<std::string>{};
     DoubleHold hold(product_);
-    const std::string info = c.inBox ? product_ + "|" + kViewerClsid : product_;
-    ChildProcess leader("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + info + "\"");
+    ChildProcess leader("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + product_ + "\"");
     ASSERT_TRUE(leader.Started());
     const AtScopeEnd letGo([&hold] { hold.LetGo(); });
-    if (c.inBox) {
-      ASSERT_NE(WaitForTopLevelWindow(leader.Pid(), "#32770", "Latest version of Quillon is required", kStepMs),
-                nullptr);
-    } else {
-      ASSERT_TRUE(hold.WaitHeld(kStepMs)) << "the installer never opened the rendezvous";
-    }
+    ASSERT_TRUE(hold.WaitHeld(kStepMs)) << "the installer never opened the rendezvous";
 
     ControlHost::Plan plan;
     plan.info.assign(product_.begin(), product_.end());
@@ -80,7 +67,7 @@ TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
     EXPECT_FALSE(follower.Done());
 
     DoubleRecord record;
-    ASSERT_TRUE(c.inBox || ReadDoubleRecord(product_, record));
+    ASSERT_TRUE(ReadDoubleRecord(product_, record));
     ASSERT_TRUE(KillProcess(c.killInstaller ? record.pid : leader.Pid()));
     EXPECT_TRUE(follower.WaitDone(kStepMs)) << "the follower kept waiting for a dead one";
     EXPECT_EQ(follower.Events(), expected);
@@ -94,7 +81,7 @@ TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
     }
     hold.LetGo();
     EXPECT_TRUE(WaitRendezvousGone(product_, kStepMs));
-    EXPECT_EQ(DoubleRuns(), c.inBox ? 0u : 1u) << "a follower started an installer of its own";
+    EXPECT_EQ(DoubleRuns(), 1u) << "a follower started an installer of its own";
 
     if (c.killInstaller) {
       // A later check leads a fresh rendezvous and starts the installer again.

@@ -114,14 +114,15 @@ class RaceHosts {
   std::vector<HostReport> WaitReports() {
     const ULONGLONG end = ::GetTickCount64() + kStepMs;
     const auto left = [end] { return static_cast<DWORD>(end - std::min(end, ::GetTickCount64())); };
+    const HostReport didNotReturn{{"did not return"}, false, false, true};
     std::vector<HostReport> reports;
     for (const auto& process : processes_) {
       const DWORD code = process->Wait(left());
-      reports.push_back(code != STILL_ACTIVE ? DecodeHostReport(code) : HostReport{{"did not return"}, false, false, true});
+      reports.push_back(code != STILL_ACTIVE ? DecodeHostReport(code) : didNotReturn);
     }
     for (const auto& host : threads_) {
       if (!host->WaitDone(left())) {
-        reports.push_back(HostReport{{"did not return"}, false, false, true});
+        reports.push_back(didNotReturn);
         continue;
       }
       reports.push_back(HostReport{host->Events(), host->LeftIconic(), host->LeftDisabled(),

@@ -78,7 +78,8 @@ DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs) {
 
 bool KillProcess(DWORD pid) {
   const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-  return process && ::TerminateProcess(process.Get(), 9) && ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0;
+  return process && ::TerminateProcess(process.Get(), 9) &&
+         ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0;
 }
 
 }  // namespace orvex::test

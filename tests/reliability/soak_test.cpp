@@ -58,7 +58,6 @@ struct SoakRun {
   std::string product;
   int completed = 0;
   int failedPuts = 0;
-  int pastTimeKept = -1;  // the first check that left a due NextUpdateTime in place
   DWORD warmHandles = 0, endHandles = 0;
   SIZE_T warmHeap = 0, endHeap = 0;
 };
@@ -67,15 +66,8 @@ void RunSoak(ControlHost& host, void* context) {
   auto& run = *static_cast<SoakRun*>(context);
   const std::wstring info(run.product.begin(), run.product.end());
   for (int check = 1; check <= kChecks; ++check) {
-    // Due either way: no NextUpdateTime, or one that has passed (which the check deletes).
-    const bool pastTime = check % 4 == 0;
-    if (pastTime) {
-      SetNextUpdateTime(run.product, NowAsFileTime() - kFileTimeTicksPerDay);
-    } else {
-      DeleteMachineKey(DownloadsKeyPath(run.product));
-    }
+    DeleteMachineKey(DownloadsKeyPath(run.product));  // due: no next check recorded
     if (host.SetInfo(info) != S_OK) ++run.failedPuts;
-    if (pastTime && HasNextUpdateTime(run.product) && run.pastTimeKept < 0) run.pastTimeKept = check;
     // The check returned after "sync_"; the installer releases its side next.
     if (!WaitRendezvousGone(run.product, 10000)) break;
     run.completed = check;
@@ -107,7 +99,6 @@ TEST(Soak, TwoHundredDueUpdateChecksLeaveNothingBehind) {
   EXPECT_EQ(run.failedPuts, 0);
   EXPECT_EQ(host.LeakedControls(), 0u) << "controls kept references after their host released them";
   EXPECT_EQ(host.CanUnloadAtEnd(), S_OK) << "the module is still in use after every control went";
-  EXPECT_EQ(run.pastTimeKept, -1) << "a due NextUpdateTime was kept by check " << run.pastTimeKept;
   EXPECT_TRUE(host.Events().empty()) << "an update check leaves the host window alone";
   DoubleRecord record;
   ASSERT_TRUE(ReadDoubleRecord(product, record));
