@@ -1,15 +1,12 @@
 // Fuzz entry for the product record parser, built natively with libFuzzer and
-// the address, leak and undefined-behaviour sanitizers.
+// the sanitizers (tools/fuzz.sh).
 //
 // Input: three control bytes, then the record data.
 //   byte 0, byte 1  two split points (each modulo data length + 1): the data is
-//                   fed in three chunks, each from its own exactly sized heap
-//                   buffer that is freed right after its Feed
-//   byte 2          low four bits: 0 = every allocation succeeds, n = the n-th
-//                   allocation of the chunked run fails
-//
-// Checks, besides the sanitizers' own: each Check below says what it holds
-// (README, "Fuzzing", lists them).
+//                   also fed in three chunks, each from its own exactly sized
+//                   heap buffer that is freed right after its Feed
+//   byte 2          low four bits: n = the n-th allocation of the chunked run
+//                   fails (0 = none fails)
 #include <windows.h>
 
 #include <cstddef>
@@ -24,14 +21,12 @@
 
 // The global-memory calls the parser makes, on the C heap so that the
 // sanitizers see every block; each block keeps its size for GlobalSize.
-// hostFailingAllocation makes the n-th allocation from now fail (1 = the next
-// one; 0 = none fails).
-unsigned hostFailingAllocation = 0;
+// failingAllocation makes the n-th allocation from now fail (1 = the next one).
+unsigned failingAllocation = 0;
 constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
 
 HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
-  if (hostFailingAllocation != 0 && --hostFailingAllocation == 0) return nullptr;
-  if (bytes > SIZE_MAX - kBlockHeader) return nullptr;
+  if ((failingAllocation != 0 && --failingAllocation == 0) || bytes > SIZE_MAX - kBlockHeader) return nullptr;
   auto* base = static_cast<unsigned char*>(std::calloc(1, kBlockHeader + bytes));
   if (base == nullptr) return nullptr;
   std::memcpy(base, &bytes, sizeof(bytes));
@@ -60,12 +55,6 @@ void Check(bool condition, const char* what) {
   }
 }
 
-bool IsEmpty(const ProductInfo& r) {
-  return !r.parsed && r.parseState == 0 && r.updateIntervalDays == 0 &&
-         r.latestVersion.IsZero() && r.secondVersion.IsZero() && r.thirdVersion.IsZero() &&
-         r.packageSize == 0 && r.firstText == nullptr && r.description == nullptr;
-}
-
 // A text's bytes as its block holds them, after checking the block's shape.
 std::string BlockText(char* text) {
   if (text == nullptr) return std::string();
@@ -76,24 +65,20 @@ std::string BlockText(char* text) {
   return std::string(text, size - 1);
 }
 
-void CheckRecord(const ProductInfo& r) {
-  Check(r.parseState >= 0 && r.parseState <= 18, "state 0 to 18 after a chunk");
-  Check(r.parseState != 13, "a chunk end closes the description");
-  if (!r.parsed) Check(IsEmpty(r), "a chunk that did not end parsed leaves the record empty");
-  if (r.firstText != nullptr) Check(r.parseState >= 12, "first text only once closed");
-  if (r.description != nullptr) Check(r.parseState >= 14, "description only once closed");
-  BlockText(r.firstText);
-  BlockText(r.description);
-}
-
-bool SameRecord(const ProductInfo& a, const ProductInfo& b) {
-  return a.parsed == b.parsed && a.parseState == b.parseState &&
-         a.updateIntervalDays == b.updateIntervalDays && a.latestVersion == b.latestVersion &&
-         a.secondVersion == b.secondVersion && a.thirdVersion == b.thirdVersion &&
-         a.packageSize == b.packageSize && (a.firstText == nullptr) == (b.firstText == nullptr) &&
-         (a.description == nullptr) == (b.description == nullptr) &&
-         BlockText(a.firstText) == BlockText(b.firstText) &&
-         BlockText(a.description) == BlockText(b.description);
+// Every field, after checking what a record holds after any chunk.
+std::string Fields(const ProductInfo& r) {
+  Check(r.parseState >= 0 && r.parseState <= 18 && r.parseState != 13,
+        "state 0 to 18 after a chunk, and its end closes the description");
+  Check(r.firstText == nullptr || r.parseState >= 12, "first text only once closed");
+  Check(r.description == nullptr || r.parseState >= 14, "description only once closed");
+  const std::string fields = std::to_string(r.parsed) + " " + std::to_string(r.parseState) + " " +
+                             std::to_string(r.updateIntervalDays) + " " + std::to_string(r.latestVersion.Value()) +
+                             " " + std::to_string(r.secondVersion.Value()) + " " +
+                             std::to_string(r.thirdVersion.Value()) + " " + std::to_string(r.packageSize) + " " +
+                             std::to_string(r.firstText != nullptr) + BlockText(r.firstText) + "|" +
+                             std::to_string(r.description != nullptr) + BlockText(r.description);
+  Check(r.parsed || fields == "0 0 0 0 0 0 0 0|0", "a chunk that did not end parsed leaves the record empty");
+  return fields;
 }
 
 // Feeds one chunk from a heap copy of exactly its size, freed afterwards, so
@@ -115,42 +100,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
 
   ProductInfo whole;
   whole.Init();
-  hostFailingAllocation = 0;
+  failingAllocation = 0;
   FeedCopy(whole, data, size);
-  CheckRecord(whole);
+  const std::string fields = Fields(whole);
   if (whole.parsed && whole.parseState >= 12) {
-    const std::string needle =
-        "|" + BlockText(whole.firstText) + "|" + BlockText(whole.description);
-    const std::string text(reinterpret_cast<const char*>(data), size);
-    Check(text.find(needle) != std::string::npos, "texts stand in the data as |first|description");
+    const std::string texts = "|" + BlockText(whole.firstText) + "|" + BlockText(whole.description);
+    Check(std::string(reinterpret_cast<const char*>(data), size).find(texts) != std::string::npos,
+          "texts stand in the data as |first|description");
   }
 
   std::size_t first = input[0] % (size + 1);
   std::size_t second = input[1] % (size + 1);
   if (first > second) std::swap(first, second);
   const std::size_t bounds[4] = {0, first, second, size};
-  const unsigned failing = input[2] & 0x0Fu;
-
   ProductInfo chunked;
   chunked.Init();
-  hostFailingAllocation = failing;
+  failingAllocation = input[2] & 0x0Fu;
   bool comparable = true;
   for (int i = 0; i < 3; ++i) {
-    const bool failureArmed = hostFailingAllocation != 0;
+    const bool failureArmed = failingAllocation != 0;
     FeedCopy(chunked, data + bounds[i], bounds[i + 1] - bounds[i]);
-    CheckRecord(chunked);
-    if (failureArmed && hostFailingAllocation == 0) {
-      Check(IsEmpty(chunked), "a failed allocation empties the record");
+    const std::string now = Fields(chunked);
+    if (failureArmed && failingAllocation == 0) {
+      Check(now == "0 0 0 0 0 0 0 0|0", "a failed allocation empties the record");
       comparable = false;
     }
+    // A chunk end inside the description closes it early.
     if (i < 2 && (!chunked.parsed || chunked.parseState == 14)) comparable = false;
   }
-  hostFailingAllocation = 0;
-  if (comparable) Check(SameRecord(whole, chunked), "chunks give the one-chunk record");
+  failingAllocation = 0;
+  Check(!comparable || Fields(chunked) == fields, "chunks give the one-chunk record");
 
   chunked.Reset();
-  Check(IsEmpty(chunked), "Reset empties the record");
   whole.Reset();
-  Check(IsEmpty(whole), "Reset empties the record");
+  Check(Fields(chunked) == "0 0 0 0 0 0 0 0|0" && Fields(whole) == Fields(chunked), "Reset empties the record");
   return 0;
 }

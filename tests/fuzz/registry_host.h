@@ -1,15 +1,12 @@
 // The platform calls the registry script interpreter makes, defined for its
 // native fuzz build only (included by the fuzz entry alone): the registry as an
 // in-memory tree, a double-byte code page, the task allocator, the number
-// conversion, and a module file with its script resource, all driven and
-// inspected by the fuzz entry.
+// conversion, and a module file with its script resource.
 //
-// The registry checks the interpreter's use of it and aborts on a fault: a
-// handle used or closed after it was closed (or never opened), a key name that
-// names the parent itself or holds a path separator, a text value written
-// without its terminating zero. Access rights are enforced as the platform
-// does: values need KEY_SET_VALUE, creating needs KEY_CREATE_SUB_KEY,
-// enumerating KEY_ENUMERATE_SUB_KEYS, the key query KEY_QUERY_VALUE.
+// The registry aborts on a fault of the interpreter's use of it: a handle used
+// or closed after it was closed (or never opened), a key name that names the
+// parent itself or holds a path separator, a text value written without its
+// terminating zero. Access rights are enforced as the platform does.
 #pragma once
 
 #include <windows.h>
@@ -32,7 +29,6 @@ inline void HostFailure(const char* what) {
 
 DWORD hostLastError = 0;
 DWORD WINAPI GetLastError() { return hostLastError; }
-void WINAPI SetLastError(DWORD error) { hostLastError = error; }
 
 // The C heap, so the sanitizers see every block. hostFailingAllocation makes
 // the n-th allocation from now fail (1 = the next one; 0 = none fails).
@@ -46,10 +42,10 @@ void WINAPI CoTaskMemFree(LPVOID block) { std::free(block); }
 
 // The process code page: double-byte, lead bytes 0x81-0x9F and 0xE0-0xFC. A
 // lead byte and its trail byte are the wide character (lead << 8 | trail).
-BOOL WINAPI IsDBCSLeadByte(BYTE c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool HostLeadByte(unsigned c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 LPSTR WINAPI CharNextA(LPCSTR p) {
-  const bool pair = IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0';
+  const bool pair = HostLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0';
   return const_cast<LPSTR>(*p == '\0' ? p : p + (pair ? 2 : 1));
 }
 
@@ -61,11 +57,12 @@ INT WINAPI lstrlenW(LPCWSTR text) {
 
 // Both conversions are asked only for terminated texts; a buffer too small fails.
 template <typename Out>
-int HostConverted(const std::vector<Out>& converted, Out* out, int capacity) {
+int HostConverted(const std::vector<Out>& converted, Out* out, int capacity, INT length) {
+  if (length != -1) HostFailure("a conversion is only asked for terminated texts");
   const auto needed = static_cast<int>(converted.size());
   if (out == nullptr || capacity == 0) return needed;
   if (capacity < needed) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    hostLastError = ERROR_INSUFFICIENT_BUFFER;
     return 0;
   }
   std::copy(converted.begin(), converted.end(), out);
@@ -73,44 +70,37 @@ int HostConverted(const std::vector<Out>& converted, Out* out, int capacity) {
 }
 
 INT WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR text, INT length, LPWSTR out, INT capacity) {
-  if (length != -1) HostFailure("MultiByteToWideChar is only asked for terminated texts");
   std::vector<WCHAR> wide;
   for (const char* p = text;; p = CharNextA(p)) {
     const auto lead = static_cast<BYTE>(*p);
     wide.push_back(static_cast<WCHAR>(CharNextA(p) - p == 2 ? lead << 8 | static_cast<BYTE>(p[1]) : lead));
-    if (*p == '\0') break;
+    if (*p == '\0') return HostConverted(wide, out, capacity, length);
   }
-  return HostConverted(wide, out, capacity);
 }
 
 INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT length, LPSTR out, INT capacity, LPCSTR, LPBOOL) {
-  if (length != -1) HostFailure("WideCharToMultiByte is only asked for terminated texts");
   std::vector<char> bytes;
   for (const WCHAR* p = text;; ++p) {
     const unsigned c = *p;
-    if (c >= 0x100 && IsDBCSLeadByte(static_cast<BYTE>(c >> 8)) && (c & 0xFF) != 0) {
+    if (c >= 0x100 && HostLeadByte(c >> 8) && (c & 0xFF) != 0) {
       bytes.push_back(static_cast<char>(c >> 8));
       bytes.push_back(static_cast<char>(c & 0xFF));
     } else {
       bytes.push_back(c < 0x100 ? static_cast<char>(c) : '?');
     }
-    if (c == 0) break;
+    if (c == 0) return HostConverted(bytes, out, capacity, length);
   }
-  return HostConverted(bytes, out, capacity);
 }
 
-// Unsigned decimal with blanks around it; anything else does not convert.
+// Unsigned decimal digits that fit 32 bits convert; anything else does not.
 HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* out) {
-  const OLECHAR* p = text;
-  while (*p == L' ') ++p;
-  if (*p < L'0' || *p > L'9') return DISP_E_TYPEMISMATCH;
   ULONGLONG number = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) {
-    number = number * 10 + static_cast<ULONGLONG>(*p - L'0');
-    if (number > 0xFFFFFFFFu) return DISP_E_OVERFLOW;
+  for (const OLECHAR* p = text; *p != L'\0'; ++p) {
+    if (*p < L'0' || *p > L'9' || (number = number * 10 + static_cast<ULONGLONG>(*p - L'0')) > 0xFFFFFFFFu) {
+      return DISP_E_TYPEMISMATCH;
+    }
   }
-  while (*p == L' ') ++p;
-  if (*p != L'\0') return DISP_E_TYPEMISMATCH;
+  if (*text == L'\0') return DISP_E_TYPEMISMATCH;
   *out = static_cast<ULONG>(number);
   return S_OK;
 }
@@ -142,7 +132,6 @@ struct Handle {
 constexpr int kRootCount = 7;  // HKEY_CLASSES_ROOT up to HKEY_DYN_DATA
 std::shared_ptr<Key> roots[kRootCount];
 std::set<const Handle*> openHandles;
-constexpr std::size_t kKeyNameLimit = 255;  // longer names are refused, as the platform does
 
 void Reset() {
   if (!openHandles.empty()) HostFailure("registry reset with keys still open");
@@ -156,31 +145,33 @@ std::string Lower(std::string text) {
 
 bool SameName(const std::string& a, const char* b) { return Lower(a) == Lower(b == nullptr ? "" : b); }
 
-// The key and the rights a handle grants; null for a handle of a deleted key.
-std::shared_ptr<Key> Resolve(HKEY handle, REGSAM* access) {
+// The key a handle names, or the error the call fails with when it lacks right.
+LONG Use(HKEY handle, REGSAM right, std::shared_ptr<Key>& key) {
   const LONG_PTR root = reinterpret_cast<LONG_PTR>(handle) - reinterpret_cast<LONG_PTR>(HKEY_CLASSES_ROOT);
   if (root >= 0 && root < kRootCount) {
-    *access = KEY_ALL_ACCESS;
-    return roots[root];
+    key = roots[root];
+    return ERROR_SUCCESS;
   }
   const auto* opened = reinterpret_cast<const Handle*>(handle);
   if (openHandles.count(opened) == 0) HostFailure("a key handle used that is not open");
-  *access = opened->access;
-  return opened->key->deleted ? nullptr : opened->key;
+  key = opened->key->deleted ? nullptr : opened->key;
+  if (!key) return ERROR_KEY_DELETED;
+  return (opened->access & right) == right ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-void CheckSubkeyName(const char* name) {
+std::shared_ptr<Key> NewKey(const std::string& name) {
+  auto key = std::make_shared<Key>();
+  key->name = name;
+  return key;
+}
+
+std::vector<std::shared_ptr<Key>>::iterator FindSubkey(Key& parent, const char* name) {
   if (name == nullptr || *name == '\0') HostFailure("a key named by the empty name (its parent itself)");
   for (const char* p = name; *p != '\0'; p = CharNextA(p)) {
     if (*p == '\\') HostFailure("a key name with a path separator");
   }
-}
-
-std::shared_ptr<Key> FindSubkey(const Key& parent, const char* name) {
-  for (const auto& subkey : parent.subkeys) {
-    if (SameName(subkey->name, name)) return subkey;
-  }
-  return nullptr;
+  return std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
+                      [name](const auto& subkey) { return SameName(subkey->name, name); });
 }
 
 // Canonical text of the whole registry: names lowered, subkeys and values in
@@ -191,15 +182,13 @@ void Describe(const Key& key, const std::string& path, std::string& out) {
     lines.push_back(path + "|" + Lower(value.name) + "=" + std::to_string(value.type) + ":");
     lines.back().append(reinterpret_cast<const char*>(value.data.data()), value.data.size());
   }
+  for (const auto& subkey : key.subkeys) {
+    std::string below = path + "\\" + Lower(subkey->name) + "\n";
+    Describe(*subkey, path + "\\" + Lower(subkey->name), below);
+    lines.push_back(below);
+  }
   std::sort(lines.begin(), lines.end());
   for (const auto& line : lines) out += line + "\n";
-  std::vector<std::pair<std::string, const Key*>> subkeys;
-  for (const auto& subkey : key.subkeys) subkeys.emplace_back(path + "\\" + Lower(subkey->name), subkey.get());
-  std::sort(subkeys.begin(), subkeys.end());
-  for (const auto& [name, subkey] : subkeys) {
-    out += name + "\n";
-    Describe(*subkey, name, out);
-  }
 }
 
 std::string Snapshot() {
@@ -212,13 +201,8 @@ std::string Snapshot() {
 std::shared_ptr<Key> Populate(int root, const std::vector<std::string>& path) {
   std::shared_ptr<Key> key = roots[root];
   for (const auto& name : path) {
-    std::shared_ptr<Key> subkey = FindSubkey(*key, name.c_str());
-    if (!subkey) {
-      subkey = std::make_shared<Key>();
-      subkey->name = name;
-      key->subkeys.push_back(subkey);
-    }
-    key = subkey;
+    const auto found = FindSubkey(*key, name.c_str());
+    key = found != key->subkeys.end() ? *found : key->subkeys.emplace_back(NewKey(name));
   }
   key->values.push_back(Value{"", REG_SZ, {'x', '\0'}});
   return key;
@@ -227,31 +211,20 @@ std::shared_ptr<Key> Populate(int root, const std::vector<std::string>& path) {
 // Opens (creating it when create is set) name below parent.
 LONG Open(HKEY parent, LPCSTR name, REGSAM access, PHKEY out, bool create) {
   *out = nullptr;
-  REGSAM parentAccess = 0;
-  const auto key = Resolve(parent, &parentAccess);
-  if (!key) return ERROR_KEY_DELETED;
-  CheckSubkeyName(name);
-  auto subkey = FindSubkey(*key, name);
-  if (!subkey) {
+  std::shared_ptr<Key> key;
+  const LONG rights = Use(parent, KEY_CREATE_SUB_KEY, key);
+  if (rights == ERROR_KEY_DELETED) return rights;
+  auto found = FindSubkey(*key, name);
+  if (found == key->subkeys.end()) {
     if (!create) return ERROR_FILE_NOT_FOUND;
-    if ((parentAccess & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
-    if (std::strlen(name) > kKeyNameLimit) return ERROR_INVALID_PARAMETER;
-    subkey = std::make_shared<Key>();
-    subkey->name = name;
-    key->subkeys.push_back(subkey);
+    if (rights != ERROR_SUCCESS) return rights;  // creating needs the right, opening does not
+    if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
+    found = key->subkeys.insert(key->subkeys.end(), NewKey(name));
   }
-  auto* handle = new Handle{std::move(subkey), access};
+  auto* handle = new Handle{*found, access};
   openHandles.insert(handle);
   *out = reinterpret_cast<HKEY>(handle);
   return ERROR_SUCCESS;
-}
-
-// The key a handle names, or the error the call fails with when it lacks right.
-LONG Use(HKEY handle, REGSAM right, std::shared_ptr<Key>& key) {
-  REGSAM access = 0;
-  key = Resolve(handle, &access);
-  if (!key) return ERROR_KEY_DELETED;
-  return (access & right) == right ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace host_registry
@@ -266,8 +239,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR name, DWORD, LPSTR, DWORD, RE
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY handle) {
-  REGSAM access = 0;
-  host_registry::Resolve(handle, &access);
+  std::shared_ptr<host_registry::Key> key;
+  host_registry::Use(handle, 0, key);
   const auto* opened = reinterpret_cast<const host_registry::Handle*>(handle);
   if (host_registry::openHandles.erase(opened) != 0) delete opened;
   return ERROR_SUCCESS;
@@ -276,15 +249,12 @@ LSTATUS WINAPI RegCloseKey(HKEY handle) {
 LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR name) {
   std::shared_ptr<host_registry::Key> key;
   if (const LONG status = host_registry::Use(parent, 0, key)) return status;
-  host_registry::CheckSubkeyName(name);
-  for (auto it = key->subkeys.begin(); it != key->subkeys.end(); ++it) {
-    if (!host_registry::SameName((*it)->name, name)) continue;
-    if (!(*it)->subkeys.empty()) return ERROR_ACCESS_DENIED;
-    (*it)->deleted = true;
-    key->subkeys.erase(it);
-    return ERROR_SUCCESS;
-  }
-  return ERROR_FILE_NOT_FOUND;
+  const auto found = host_registry::FindSubkey(*key, name);
+  if (found == key->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+  if (!(*found)->subkeys.empty()) return ERROR_ACCESS_DENIED;
+  (*found)->deleted = true;
+  key->subkeys.erase(found);
+  return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD length, LPDWORD, LPSTR, LPDWORD,
@@ -308,17 +278,6 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD su
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
-  std::shared_ptr<host_registry::Key> key;
-  if (const LONG status = host_registry::Use(handle, KEY_SET_VALUE, key)) return status;
-  if (type == REG_SZ && (size == 0 || data[size - 1] != 0)) HostFailure("a text value without its zero");
-  key->values.erase(std::remove_if(key->values.begin(), key->values.end(),
-                                   [&](const auto& value) { return host_registry::SameName(value.name, name); }),
-                    key->values.end());
-  key->values.push_back(host_registry::Value{name == nullptr ? "" : name, type, {data, data + size}});
-  return ERROR_SUCCESS;
-}
-
 LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
   std::shared_ptr<host_registry::Key> key;
   if (const LONG status = host_registry::Use(handle, KEY_SET_VALUE, key)) return status;
@@ -329,77 +288,72 @@ LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
   return ERROR_SUCCESS;
 }
 
+LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  if (type == REG_SZ && (size == 0 || data[size - 1] != 0)) HostFailure("a text value without its zero");
+  const LSTATUS status = RegDeleteValueA(handle, name);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
+  std::shared_ptr<host_registry::Key> key;
+  host_registry::Use(handle, KEY_SET_VALUE, key);
+  key->values.push_back(host_registry::Value{name == nullptr ? "" : name, type, {data, data + size}});
+  return ERROR_SUCCESS;
+}
+
 // ---------------------------------------------------------------------------
-// The module file: its name, its short form, and its one script resource,
-// held in a block of exactly the resource's size (no terminating zero).
+// The module file, whose name holds apostrophes, with a short form that is
+// shorter, cannot be had, or does not fit the buffer; and its one script
+// resource, held in a block of exactly the resource's size (no terminating zero).
 
 namespace host_module {
 
-enum class ShortForm { kSame, kShorter, kFails, kTooLong };
-
-std::string path;             // the module file's name as the platform has it
-std::string shortPath;        // its short form, for ShortForm::kShorter
-ShortForm shortForm = ShortForm::kSame;
-bool loadFails = false;       // LoadLibraryExA fails, leaving no error
-UINT resourceId = 102;
-std::vector<char> resource;   // the script's bytes
-char* loaded = nullptr;       // the block LoadResource hands out
-std::string loadedPath;       // what LoadLibraryExA was asked for
+enum class ShortForm { kShorter, kFails, kTooLong };
+ShortForm shortForm = ShortForm::kShorter;
+const char kPath[] = "C:\\Program Files\\O'Brien's\\Orvex Installer.dll";
+const char kShortPath[] = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
+std::vector<char> resource;  // the script's bytes
+char* loaded = nullptr;      // the block LoadResource hands out
+std::string loadedPath;      // what LoadLibraryExA was asked for
 int loads = 0;
-int frees = 0;
 HMODULE const kFile = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x10000));
 HRSRC const kResource = reinterpret_cast<HRSRC>(static_cast<ULONG_PTR>(0x20000));
 
 }  // namespace host_module
 
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD size) {
-  const std::string& name = host_module::path;
-  // Cut to fit, as the platform does, and the buffer's size returned.
-  const std::size_t length = std::min<std::size_t>(name.size(), size - 1);
-  std::memcpy(out, name.data(), length);
-  out[length] = '\0';
-  if (length == name.size()) return static_cast<DWORD>(length);
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return size;
+  if (size <= sizeof(host_module::kPath)) HostFailure("a buffer for a module file name of MAX_PATH");
+  std::memcpy(out, host_module::kPath, sizeof(host_module::kPath));
+  return sizeof(host_module::kPath) - 1;
 }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR name, LPSTR out, DWORD size) {
   using host_module::ShortForm;
-  if (host_module::path != name) HostFailure("the short form asked for another name than the module's");
+  if (std::strcmp(name, host_module::kPath) != 0) HostFailure("the short form of another name than the module's");
   std::memset(out, '#', size);  // whatever the buffer holds on failure must not be used
   if (host_module::shortForm == ShortForm::kFails) {
-    SetLastError(ERROR_ACCESS_DENIED);
+    hostLastError = ERROR_ACCESS_DENIED;
     return 0;
   }
-  const std::string shortName = host_module::shortForm == ShortForm::kShorter   ? host_module::shortPath
-                                : host_module::shortForm == ShortForm::kTooLong ? std::string(size + 10, 'S')
-                                                                                : std::string(name);
-  if (shortName.size() >= size) return static_cast<DWORD>(shortName.size() + 1);
-  std::memcpy(out, shortName.c_str(), shortName.size() + 1);
-  return static_cast<DWORD>(shortName.size());
+  if (host_module::shortForm == ShortForm::kTooLong || size < sizeof(host_module::kShortPath)) return size + 10;
+  std::memcpy(out, host_module::kShortPath, sizeof(host_module::kShortPath));
+  return sizeof(host_module::kShortPath) - 1;
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
   if (flags != LOAD_LIBRARY_AS_DATAFILE) HostFailure("the module file is loaded as a data file");
   host_module::loadedPath = name;
-  SetLastError(0);
-  if (host_module::loadFails) return nullptr;
   ++host_module::loads;
   return host_module::kFile;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE file) {
   if (file != host_module::kFile) HostFailure("a module freed that was not loaded");
-  ++host_module::frees;
+  --host_module::loads;
   return TRUE;
 }
 
 HRSRC WINAPI FindResourceA(HMODULE file, LPCSTR name, LPCSTR type) {
   if (file != host_module::kFile) HostFailure("a resource looked for in another module");
-  if (reinterpret_cast<ULONG_PTR>(name) == host_module::resourceId && std::strcmp(type, "REGISTRY") == 0) {
-    return host_module::kResource;
-  }
-  SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  if (reinterpret_cast<ULONG_PTR>(name) == 102 && std::strcmp(type, "REGISTRY") == 0) return host_module::kResource;
+  hostLastError = ERROR_RESOURCE_NAME_NOT_FOUND;
   return nullptr;
 }
 

@@ -5,19 +5,15 @@
 //
 // Input: one control byte, then the script (as a text it ends at its first
 // NUL; the module's resource holds all of it).
-//   bits 0-2  a run through the module's resource, the module file named:
-//             0 = no such run; 1 = plainly; 2 = with apostrophes and a shorter
-//             short form; 3 = with an apostrophe, its short form failing;
-//             4 = its short form not fitting the buffer; 5 = in 259
-//             characters; 6 = in 260 or more; 7 = a file that cannot be loaded
+//   bits 0-2  n = 0: no run through the module's resource; else one, the
+//             module file's short form being shorter (n = 1, 4, 7), not to be
+//             had (2, 5) or not fitting the buffer (3, 6)
 //   bits 3-6  n = in a further registration and unregistration the n-th
 //             allocation fails (0 = none fails)
 //   bit 7     the further runs start from a populated registry
-//
-// Checks, besides the sanitizers' own and the host's (handles, key names, text
-// values, reading past the resource): each Check below says what it holds
-// (README, "Fuzzing", lists them).
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -69,20 +65,8 @@ bool ContainsNoCase(const std::string& text, const char* word) {
 }
 
 bool HasNamedValue(const host_registry::Key& key) {
-  for (const auto& value : key.values) {
-    if (!value.name.empty()) return true;
-  }
-  for (const auto& subkey : key.subkeys) {
-    if (HasNamedValue(*subkey)) return true;
-  }
-  return false;
-}
-
-bool HasNamedValue() {
-  for (const auto& root : host_registry::roots) {
-    if (root && HasNamedValue(*root)) return true;
-  }
-  return false;
+  return std::any_of(key.values.begin(), key.values.end(), [](const auto& value) { return !value.name.empty(); }) ||
+         std::any_of(key.subkeys.begin(), key.subkeys.end(), [](const auto& subkey) { return HasNamedValue(*subkey); });
 }
 
 HRESULT Run(const std::string& text, BOOL registerFlag, const SubstitutionPair* pairs) {
@@ -102,27 +86,27 @@ void RoundTripFromEmpty(const std::string& text) {
     if (!ContainsNoCase(text, "noremove")) {
       Check(host_registry::Snapshot().empty(), "unregistration removes all that registration wrote");
     } else {
-      Check(!HasNamedValue(), "unregistration removes every named value, also of the keys that stay");
+      Check(std::none_of(std::begin(host_registry::roots), std::end(host_registry::roots),
+                         [](const auto& root) { return HasNamedValue(*root); }),
+            "unregistration removes every named value, also of the keys that stay");
     }
   }
 }
 
 void FurtherRuns(const std::string& text, bool populated, unsigned failing) {
   host_registry::Reset();
-  std::shared_ptr<host_registry::Key> classes;
-  std::shared_ptr<host_registry::Key> libraries;
   if (populated) {
     host_registry::Populate(0, {"CLSID", "{0F0F0F0F-1111-2222-3333-444455556666}", "InprocServer32"});
     host_registry::Populate(0, {"TypeLib", "{0F0F0F0F-1111-2222-3333-444455556666}", "1.0"});
     host_registry::Populate(1, {"Software", "Orvex"});
-    classes = host_registry::FindSubkey(*host_registry::roots[0], "CLSID");
-    libraries = host_registry::FindSubkey(*host_registry::roots[0], "TypeLib");
   }
+  const std::vector<std::shared_ptr<host_registry::Key>> protectedKeys = host_registry::roots[0]->subkeys;
   hostFailingAllocation = failing;
   const HRESULT registered = Run(text, TRUE, kPairs);
   Check(Allowed(registered, failing != 0 && hostFailingAllocation == 0), "registration result");
   if (populated && SUCCEEDED(registered)) {
-    Check(!classes->deleted && !libraries->deleted, "registration never deletes a protected key");
+    Check(!protectedKeys[0]->deleted && !protectedKeys[1]->deleted,
+          "registration never deletes HKCR\\CLSID or HKCR\\TypeLib");
   }
   hostFailingAllocation = failing;
   const HRESULT unregistered = Run(text, FALSE, kPairs);
@@ -130,75 +114,36 @@ void FurtherRuns(const std::string& text, bool populated, unsigned failing) {
   hostFailingAllocation = 0;
 }
 
+// The module file is loaded by its short path, else by its long path, and its
+// resource writes what its text writes with "Module" bound to that path,
+// apostrophes doubled.
 void ThroughTheModule(const std::uint8_t* script, std::size_t size, const std::string& text, unsigned kind) {
-  using host_module::ShortForm;
   const auto* bytes = reinterpret_cast<const char*>(script);
   host_module::resource.assign(bytes, bytes + size);
-  host_module::loadedPath.clear();
-  host_module::loads = 0;
-  host_module::frees = 0;
-  host_module::loadFails = kind == 7;
-  host_module::shortForm = ShortForm::kSame;
-  host_module::path = "C:\\Program Files\\Orvex\\OrvexInstaller.dll";
-  std::string expected = host_module::path;
-  switch (kind) {
-    case 2:
-      host_module::path = "C:\\Program Files\\O'Brien's\\Orvex Installer.dll";
-      host_module::shortPath = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
-      host_module::shortForm = ShortForm::kShorter;
-      expected = host_module::shortPath;
-      break;
-    case 3:
-      host_module::path = expected = "C:\\It's\\Orvex.dll";
-      host_module::shortForm = ShortForm::kFails;
-      break;
-    case 4:
-      host_module::shortForm = ShortForm::kTooLong;
-      break;
-    case 5:
-      host_module::path = expected = "C:\\" + std::string(252, 'n') + ".dll";
-      break;
-    case 6:
-      host_module::path = "C:\\" + std::string(253 + size % 40, 'n') + ".dll";
-      break;
-    default:
-      break;
-  }
-
+  host_module::shortForm = static_cast<host_module::ShortForm>((kind - 1) % 3);
+  const bool byShortPath = host_module::shortForm == host_module::ShortForm::kShorter;
   host_registry::Reset();
   const HRESULT applied = orvex::ApplyRegistryScript(102, TRUE, kExtraPair);
   CheckNoKeyOpen();
-  if (kind == 6) {
-    Check(applied == HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), "a module name that does not fit is refused");
-    Check(host_module::loadedPath.empty() && host_registry::Snapshot().empty(), "and nothing is loaded or written");
-    return;
-  }
-  Check(host_module::loadedPath == expected, "the file is loaded by its short path, else by its long path");
-  if (kind == 7) {
-    Check(applied == E_FAIL && host_registry::Snapshot().empty(), "a file that cannot be loaded fails");
-    return;
-  }
-  Check(host_module::loads == 1 && host_module::frees == 1, "the module file is loaded and freed once");
+  Check(host_module::loadedPath == (byShortPath ? host_module::kShortPath : host_module::kPath),
+        "the file is loaded by its short path, else by its long path");
+  Check(host_module::loads == 0, "the module file is freed after each load");
   const std::string written = host_registry::Snapshot();
 
-  std::vector<wchar_t> quoted;
-  for (const char c : expected) {
-    if (c == '\'') quoted.push_back(L'\'');
-    quoted.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  }
-  quoted.push_back(L'\0');
-  const SubstitutionPair pairs[] = {{L"Module", quoted.data()}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
+  const SubstitutionPair pairs[] = {{L"Module", byShortPath ? L"C:\\PROGRA~1\\O''BRIE~1\\ORVEXI~1.DLL"
+                                                            : L"C:\\Program Files\\O''Brien''s\\Orvex Installer.dll"},
+                                    {L"Extra", kExtraValue},
+                                    {nullptr, nullptr}};
   host_registry::Reset();
   Check(Run(text, TRUE, pairs) == applied, "the resource's script gives the text's result");
   Check(host_registry::Snapshot() == written, "the resource's script writes what the text writes");
 
   host_registry::Reset();
-  Check(orvex::ApplyRegistryScript(103, TRUE, kExtraPair) == HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND),
-        "a missing resource fails");
-  Check(host_registry::Snapshot().empty(), "a missing resource writes nothing");
+  Check(orvex::ApplyRegistryScript(103, TRUE, kExtraPair) == HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND) &&
+            host_registry::Snapshot().empty(),
+        "a missing resource fails and writes nothing");
   Check(Allowed(orvex::ApplyRegistryScript(102, FALSE, kExtraPair), false), "unregistration result");
   CheckNoKeyOpen();
-  Check(host_module::loads == host_module::frees, "every load of the module file is freed");
 }
 
 }  // namespace

@@ -1,23 +1,12 @@
 // The automation calls the control's stream loader makes, defined for its
-// native fuzz build only (included by the fuzz entry alone): strings, variants
-// and an allocation ledger.
-//
-// Strings: a BSTR is a block from the C heap (so the sanitizers see every one)
-// holding a 32-bit byte count, the characters and a terminating NUL; the
-// pointer handed out is to the first character.
-//
-// Variants: VariantChangeType knows the empty and null kinds, the integers,
-// VT_BOOL, VT_R4, VT_R8, VT_CY, VT_DATE, VT_ERROR and VT_BSTR; any other kind
-// fails with DISP_E_BADVARTYPE. A conversion either succeeds or fails, and
-// what it gives is plain: a string becomes a number only when it is 1 to 18
-// decimal digits (the number in llVal), and the empty and null kinds from any
-// kind; a number becomes the decimal text of its 64 bits; VT_NULL and VT_ERROR
-// have no text, and VT_ERROR comes only from itself.
-//
-// Allocation ledger: every block the automation calls, and the module allocator
-// the fuzz entry provides, ask host_memory::Allow first. It aborts when a
-// single block would exceed host_memory::limit, counts the blocks, and can make
-// the n-th from now fail (host_memory::failing; 1 = the next one).
+// native fuzz build only (included by the fuzz entry alone), on the C heap so
+// that the sanitizers see every block: strings (a 32-bit byte count, the
+// characters and a NUL), variants whose conversions either succeed or fail (a
+// string of 1 to 18 decimal digits becomes a number, a number its decimal
+// text, VT_NULL and VT_ERROR have no text; kinds the loader cannot meet fail
+// with DISP_E_BADVARTYPE), and a ledger of every block: host_memory::Allow
+// aborts on a single block over host_memory::limit and can make the n-th block
+// from now fail (host_memory::failing; 1 = the next one).
 #pragma once
 
 #include <windows.h>
@@ -43,23 +32,12 @@ unsigned blocks = 0;           // blocks asked for
 unsigned failing = 0;          // the n-th block from now fails; 0 = none
 bool failed = false;           // a block was made to fail
 
-void Reset(std::size_t newLimit) {
-  limit = newLimit;
-  blocks = 0;
-  failing = 0;
-  failed = false;
-}
-
 // False when this block is made to fail.
 bool Allow(std::size_t bytes) {
-  if (bytes > limit) {
-    std::fprintf(stderr, "a block of %zu bytes asked for; the limit is %zu\n", bytes, limit);
-    HostFailure("no single allocation may be far larger than the stream");
-  }
+  if (bytes > limit) HostFailure("no single allocation may be far larger than the stream");
   ++blocks;
   if (failing == 0 || --failing != 0) return true;
-  failed = true;
-  return false;
+  return !(failed = true);
 }
 
 }  // namespace host_memory
@@ -108,12 +86,8 @@ bool HostKnownKind(VARTYPE type) {
 }
 
 HRESULT WINAPI VariantClear(VARIANTARG* value) {
+  if (!HostKnownKind(value->vt)) return DISP_E_BADVARTYPE;
   if (value->vt == VT_BSTR) SysFreeString(value->bstrVal);
-  if (value->vt == VT_UNKNOWN || value->vt == VT_DISPATCH) {
-    if (value->punkVal != nullptr) value->punkVal->Release();
-  } else if (!HostKnownKind(value->vt)) {
-    return DISP_E_BADVARTYPE;
-  }
   VariantInit(value);
   return S_OK;
 }
@@ -160,9 +134,7 @@ HRESULT WINAPI VariantChangeType(VARIANTARG* destination, const VARIANTARG* sour
   VariantInit(&converted);
   const HRESULT result = HostConverted(*source, target, converted);
   if (FAILED(result)) return result;
-  if (destination->vt == VT_BSTR || destination->vt == VT_UNKNOWN || destination->vt == VT_DISPATCH) {
-    VariantClear(destination);
-  }
+  if (destination->vt == VT_BSTR) VariantClear(destination);
   *destination = converted;
   return S_OK;
 }

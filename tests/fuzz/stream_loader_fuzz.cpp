@@ -1,23 +1,15 @@
 // Fuzz entry for the control's stream loader (LoadProperties over an IStream)
 // and the property-value reader under it, built natively with libFuzzer and the
-// address, leak, undefined-behaviour and implicit-conversion sanitizers against
-// the automation calls of tests/fuzz/stream_host.h.
+// sanitizers (tools/fuzz.sh) against the automation calls of stream_host.h.
 //
-// Input: the stream, as a container hands it to the control.
-//
-// Each input is loaded from a memory stream into a stand-in control, whose
-// dispatch interface takes the put of Info as the type library would (it
-// converts the value to a string), in these runs:
-//   - plainly, with the end of the stream reported as a short read (S_OK), as
-//     S_FALSE, and as a read error;
-//   - when the load succeeds, once more with the control refusing the put;
-//   - once for each block the plain run allocated, with that block failing.
-//
-// Checks, besides the sanitizers' own: the result against a model of the
-// format (version at most 0x300; _cx, _cy; a VARTYPE other than VT_UNKNOWN and
-// VT_DISPATCH; fixed-size kinds as their bytes, every other kind as a count and
-// that many bytes); each Check below says what it holds (README, "Fuzzing",
-// lists them).
+// Input: the stream, as a container hands it to the control. It is loaded from
+// a memory stream into a stand-in control that takes the put of Info as the
+// type library would (converting the value to a string): with the stream's end
+// reported as a short read, as S_FALSE and as a read error; with the put
+// refused; and with each block the plain run allocated failing in turn. The
+// result is checked against a model of the format (version at most 0x300; _cx,
+// _cy; a VARTYPE other than VT_UNKNOWN and VT_DISPATCH; fixed-size kinds as
+// their bytes, every other kind as a count and that many bytes).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -85,16 +77,6 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
   if (a.vt == VT_EMPTY || a.vt == VT_NULL) return true;
   const std::size_t size = RecordedSize(a.vt) != 0 ? RecordedSize(a.vt) : sizeof(a.llVal);
   return std::memcmp(&a.llVal, &b.llVal, size) == 0;
-}
-
-// A copy the caller owns.
-HRESULT CopyValue(VARIANT& target, const VARIANT& source) {
-  VariantInit(&target);
-  if (source.vt != VT_BSTR) {
-    target = source;
-    return S_OK;
-  }
-  return VariantChangeType(&target, &source, 0, VT_BSTR);
 }
 
 // What the stream holds, read by the format alone.
@@ -202,17 +184,11 @@ class MemoryStream final : public IStream {
 };
 
 // The control's dispatch interface: takes a put of Info (DISPID 1), converting
-// the value to a string as the type library does.
+// the value to a string as the type library does. A put carries the value the
+// stream holds, and Info becomes its text.
 class Control final : public IDispatch {
  public:
-  explicit Control(bool refuses) : refuses_(refuses) { VariantInit(&value_); }
-  ~Control() {
-    VariantClear(&value_);
-    SysFreeString(info_);
-  }
-  Control(const Control&) = delete;
-  Control& operator=(const Control&) = delete;
-
+  Control(bool refuses, const Expected& expected) : refuses_(refuses), expected_(expected) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -223,17 +199,15 @@ class Control final : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Unexpected(); }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return Unexpected(); }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
-                 EXCEPINFO*, UINT*) override {
-    ++calls_;
-    Check(id == 1, "the put names Info's DISPID");
-    Check(IsEqualIID(iid, IID_NULL), "the put passes IID_NULL");
-    Check(flags == DISPATCH_PROPERTYPUT, "the call is a property put");
-    Check(result == nullptr, "a put asks for no result");
-    Check(parameters != nullptr && parameters->cArgs == 1 && parameters->cNamedArgs == 1 &&
+                                   EXCEPINFO*, UINT*) override {
+    ++calls;
+    Check(id == 1 && IsEqualIID(iid, IID_NULL) && flags == DISPATCH_PROPERTYPUT && result == nullptr &&
+              parameters != nullptr && parameters->cArgs == 1 && parameters->cNamedArgs == 1 &&
               parameters->rgvarg != nullptr && parameters->rgdispidNamedArgs != nullptr &&
               parameters->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT,
-          "the put carries one argument, named as the put's");
+          "a put of Info (DISPID 1) with one argument, named as the put's, and no result");
     const VARIANT& argument = parameters->rgvarg[0];
+    Check(expected_.whole && SameValue(argument, expected_.value), "the put carries the value the stream holds");
     if (argument.vt == VT_BSTR && argument.bstrVal != nullptr) {
       Check(argument.bstrVal[SysStringLen(argument.bstrVal)] == L'\0', "a string argument ends in its NUL");
     }
@@ -242,20 +216,15 @@ class Control final : public IDispatch {
     VariantInit(&text);
     const HRESULT converted = VariantChangeType(&text, &argument, 0, VT_BSTR);
     if (FAILED(converted)) return converted == E_OUTOFMEMORY ? converted : DISP_E_TYPEMISMATCH;
-    if (FAILED(CopyValue(value_, argument))) {
-      VariantClear(&text);
-      return E_OUTOFMEMORY;
-    }
-    SysFreeString(info_);
-    info_ = text.bstrVal;
-    ++taken_;
+    const bool same = SameText(text.bstrVal, expected_.info);
+    VariantClear(&text);
+    Check(same, "Info becomes the value's text");
+    ++taken;
     return S_OK;
   }
 
-  unsigned calls() const { return calls_; }
-  unsigned taken() const { return taken_; }
-  const VARIANT& value() const { return value_; }
-  BSTR info() const { return info_; }
+  unsigned calls = 0;
+  unsigned taken = 0;
 
  private:
   static HRESULT Unexpected() {
@@ -263,47 +232,38 @@ class Control final : public IDispatch {
     return E_FAIL;
   }
   bool refuses_;
-  unsigned calls_ = 0;
-  unsigned taken_ = 0;
-  VARIANT value_;
-  BSTR info_ = nullptr;
+  const Expected& expected_;
 };
 
-struct Run {
-  StreamEnd end = StreamEnd::kShortRead;
-  bool refuses = false;
-  unsigned failing = 0;  // the n-th block fails; 0 = none
-};
-
-// Loads the stream once; returns the number of blocks the load asked for.
-unsigned Load(const std::uint8_t* data, std::size_t size, const Expected& expected, const Run& run) {
-  const std::size_t limit = 2 * size + kBlockSlack > kBlockFloor ? 2 * size + kBlockSlack : kBlockFloor;
-  host_memory::Reset(limit);
-  host_memory::failing = run.failing;
-  MemoryStream stream(data, size, run.end);
-  Control control(run.refuses);
+// Loads the stream once, the control refusing the put or not, and the n-th
+// block failing (0 = none); returns the number of blocks the load asked for.
+unsigned Load(const std::uint8_t* data, std::size_t size, const Expected& expected, StreamEnd end, bool refuses,
+              unsigned failing) {
+  host_memory::limit = 2 * size + kBlockSlack > kBlockFloor ? 2 * size + kBlockSlack : kBlockFloor;
+  host_memory::blocks = 0;
+  host_memory::failing = failing;
+  host_memory::failed = false;
+  MemoryStream stream(data, size, end);
+  Control control(refuses, expected);
   SIZEL extent = kUntouched;
   const HRESULT result = orvex::LoadProperties(&stream, extent, &control);
-  const unsigned blocks = host_memory::blocks;
   const bool failed = host_memory::failed;
-  host_memory::Reset(SIZE_MAX);
+  host_memory::limit = SIZE_MAX;
+  host_memory::failing = 0;
 
   Check(result == S_OK || result == E_FAIL || (failed && result == E_OUTOFMEMORY),
         "the result is S_OK, E_FAIL, or E_OUTOFMEMORY when a block failed");
-  const bool succeeds = expected.taken && !run.refuses && !failed;
+  const bool succeeds = expected.taken && !refuses && !failed;
   Check(SUCCEEDED(result) == succeeds, "the load succeeds exactly when the stream holds a value the control takes");
   if (succeeds) {
     Check(extent.cx == expected.extent.cx && extent.cy == expected.extent.cy, "the extent comes from the stream");
-    Check(control.taken() == 1 && control.calls() == 1, "Info is put exactly once");
-    Check(SameValue(control.value(), expected.value), "the put carries the value the stream holds");
-    Check(SameText(control.info(), expected.info), "Info becomes the value's text");
+    Check(control.taken == 1 && control.calls == 1, "Info is put exactly once");
     Check(stream.position() == expected.end, "the load reads up to the value's end and no further");
   } else {
     Check(extent.cx == kUntouched.cx && extent.cy == kUntouched.cy, "a failed load leaves the extent untouched");
-    Check(control.taken() == 0, "a failed load puts nothing");
-    if (!expected.whole) Check(control.calls() == 0, "without a whole value nothing is called");
+    Check(control.taken == 0, "a failed load puts nothing");
   }
-  return blocks;
+  return host_memory::blocks;
 }
 
 }  // namespace
@@ -312,12 +272,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Expected expected;
   Model(data, size, expected);
 
-  const unsigned blocks = Load(data, size, expected, Run{});
-  Load(data, size, expected, Run{StreamEnd::kFalse, false, 0});
-  Load(data, size, expected, Run{StreamEnd::kError, false, 0});
-  if (expected.taken) Load(data, size, expected, Run{StreamEnd::kShortRead, true, 0});
+  const unsigned blocks = Load(data, size, expected, StreamEnd::kShortRead, false, 0);
+  Load(data, size, expected, StreamEnd::kFalse, false, 0);
+  Load(data, size, expected, StreamEnd::kError, false, 0);
+  if (expected.taken) Load(data, size, expected, StreamEnd::kShortRead, true, 0);
   for (unsigned failing = 1; failing <= blocks; ++failing) {
-    Load(data, size, expected, Run{StreamEnd::kShortRead, false, failing});
+    Load(data, size, expected, StreamEnd::kShortRead, false, failing);
   }
   return 0;
 }

@@ -7,13 +7,6 @@
 
 namespace orvex::test {
 
-std::string ControlPageWithInfo(const std::string& info) {
-  return "<html><head><title>Reliability page</title></head><body>\n"
-         "<object classid=\"clsid:5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12\" width=\"200\" height=\"40\">\n"
-         "  <param name=\"Info\" value=\"" + info + "\">\n"
-         "</object>\n</body></html>\n";
-}
-
 PageHostProcess::PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs,
                                  const std::string& options) {
   char temp[MAX_PATH] = "";
@@ -42,12 +35,6 @@ std::vector<std::string> PageHostProcess::Log() const {
   std::ifstream log(logPath_, std::ios::binary);
   for (std::string line; std::getline(log, line);) lines.push_back(line);
   return lines;
-}
-
-std::string PageHostProcess::LogText() const {
-  std::string text;
-  for (const std::string& line : Log()) text += line + "\n";
-  return text;
 }
 
 bool PageHostProcess::LogHasInOrder(const std::vector<std::string>& lines) const {

@@ -1,6 +1,5 @@
-// The page host run in the background on a page of one control, so that a
-// test can answer the installer's boxes while the page loads, then read the
-// host's log.
+// The page host run in the background on a page, so that a test can answer
+// the installer's boxes while the page loads, then read the host's log.
 #pragma once
 
 #include <windows.h>
@@ -12,9 +11,6 @@
 #include "reliability_support.h"
 
 namespace orvex::test {
-
-// A page of one object of the control whose Info parameter is info.
-std::string ControlPageWithInfo(const std::string& info);
 
 class PageHostProcess {
  public:
@@ -30,13 +26,11 @@ class PageHostProcess {
 
   bool Started() const { return host_ != nullptr && host_->Started(); }
   DWORD Pid() const { return host_ != nullptr ? host_->Pid() : 0; }
-  // Waits up to timeoutMs for the host to end; its exit code, or
-  // STILL_ACTIVE when it did not end.
+  // Its exit code once it ended within timeoutMs; STILL_ACTIVE otherwise.
   DWORD Wait(DWORD timeoutMs) const { return host_ != nullptr ? host_->Wait(timeoutMs) : STILL_ACTIVE; }
 
   // The log as written so far, one event per line.
   std::vector<std::string> Log() const;
-  std::string LogText() const;
   // Whether these lines stand in the log in this order (others between them).
   bool LogHasInOrder(const std::vector<std::string>& lines) const;
 

@@ -1,9 +1,11 @@
-// Eight hosts, in several processes and threads, set Info for one product at
-// the same moment: one installer starts, every host comes back, and no
-// window is left minimised or disabled.
+// Eight hosts, in five processes and three threads, set Info for one product
+// at the same moment: one installer starts, every host comes back, and no
+// window is left minimised or disabled. And a follower that joins before the
+// leader filled the block waits for the acknowledgement before it reads it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,38 +17,40 @@
 #include "reliability_support.h"
 #include "rendezvous_block.h"
 #include "test_registry.h"
-#include "ui_robot.h"
 #include "win_handles.h"
 
 namespace orvex::test {
 namespace {
 
 constexpr int kHostProcesses = 5;
-constexpr int kHostThreads = 3;
-constexpr int kHosts = kHostProcesses + kHostThreads;
+constexpr int kHosts = 8;
 // Bounds for one wait, generous: the suite runs alone (see its CMake entry),
-// and the test's own time-out in CTest is what bounds it as a whole. A host
-// that is slow but within them costs time, not the test.
+// and its time-out in CTest is what bounds it as a whole. A host that is slow
+// but within them costs time, not the test.
 constexpr DWORD kReadyMs = 120000;
 constexpr DWORD kStepMs = 60000;
 
-DWORD Step() { return kStepMs; }
+std::string Describe(const HostReport& report) {
+  std::string text;
+  for (const std::string& event : report.events) text += event + " ";
+  if (report.leftIconic) text += "[left minimised] ";
+  if (report.leftDisabled) text += "[left disabled] ";
+  return report.failed ? text + "[failed]" : text;
+}
 
 // The hosts of one race: they get ready, wait at a gate and, once it opens,
 // each sets Info on a control of its own.
 class RaceHosts {
  public:
-  explicit RaceHosts(const std::string& product) : product_(product) {
-    const std::string tag = HexName(product);
-    gate_ = ::CreateEventA(nullptr, TRUE, FALSE, ("orvextest_race_gate_" + tag).c_str());
+  explicit RaceHosts(const std::string& product) {
+    const std::string gate = "orvextest_race_gate_" + HexName(product);
+    gate_ = ::CreateEventA(nullptr, TRUE, FALSE, gate.c_str());
     for (int i = 0; i < kHosts; ++i) {
-      const std::string name = "orvextest_race_ready_" + tag + "_" + std::to_string(i);
-      ready_.push_back(::CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+      const std::string ready = gate + "_ready_" + std::to_string(i);
+      ready_.push_back(::CreateEventA(nullptr, TRUE, FALSE, ready.c_str()));
       if (i < kHostProcesses) {
         processes_.push_back(std::make_unique<ChildProcess>("\"" + TestFilePath("control_host_runner.exe") + "\" " +
-                                                            name + " orvextest_race_gate_" + tag + " \"" + product +
-                                                            "\""));
-        pids_.push_back(processes_.back()->Pid());
+                                                            ready + " " + gate + " \"" + product + "\""));
       } else {
         ControlHost::Plan plan;
         plan.info.assign(product.begin(), product.end());
@@ -65,19 +69,11 @@ class RaceHosts {
     ::CloseHandle(gate_);
     for (HANDLE ready : ready_) ::CloseHandle(ready);
   }
-
   RaceHosts(const RaceHosts&) = delete;
   RaceHosts& operator=(const RaceHosts&) = delete;
 
-  bool Started() const {
-    for (const auto& process : processes_) {
-      if (!process->Started()) return false;
-    }
-    return true;
-  }
-
-  // Waits until every host is at the gate, then opens it. On failure, says
-  // which hosts were late and how long each took.
+  // Opens the gate once every host waits at it; otherwise names the hosts
+  // that were late, with the time each took.
   ::testing::AssertionResult Go() {
     const ULONGLONG start = ::GetTickCount64();
     std::string times;
@@ -85,98 +81,68 @@ class RaceHosts {
     for (int i = 0; i < kHosts; ++i) {
       const ULONGLONG waited = ::GetTickCount64() - start;
       const DWORD left = waited >= kReadyMs ? 0 : static_cast<DWORD>(kReadyMs - waited);
-      const bool ready = ::WaitForSingleObject(ready_[static_cast<std::size_t>(i)], left) == WAIT_OBJECT_0;
+      const auto at = static_cast<std::size_t>(i);
+      const bool ready = (i >= kHostProcesses || processes_[at]->Started()) &&
+                         ::WaitForSingleObject(ready_[at], left) == WAIT_OBJECT_0;
       all = all && ready;
       times += "host " + std::to_string(i) + (i < kHostProcesses ? " (process)" : " (thread)") +
-               (ready ? " ready after " + std::to_string(::GetTickCount64() - start) + " ms"
-                      : " not ready after " + std::to_string(kReadyMs) + " ms") +
-               "; ";
+               (ready ? " ready after " : " not ready after ") + std::to_string(::GetTickCount64() - start) + " ms; ";
     }
     if (!all) return ::testing::AssertionFailure() << "not every host got ready: " << times;
     ::SetEvent(gate_);
-    return ::testing::AssertionSuccess() << times;
-  }
-
-  // Every host's window; null for a process whose window did not show.
-  std::vector<HWND> Windows() const {
-    std::vector<HWND> windows;
-    for (DWORD pid : pids_) windows.push_back(WaitForTopLevelWindow(pid, kHostWindowClass, "", Step()));
-    for (const auto& host : threads_) windows.push_back(host->Window());
-    return windows;
+    return ::testing::AssertionSuccess();
   }
 
   // Installers started by any of the hosts, as running now.
   std::vector<DWORD> Installers() const {
-    std::vector<DWORD> parents = pids_;
-    parents.push_back(::GetCurrentProcessId());
+    std::vector<DWORD> parents = {::GetCurrentProcessId()};
+    for (const auto& process : processes_) parents.push_back(process->Pid());
     return ChildProcesses(kInstallerExe, parents);
+  }
+
+  bool AnyReturned() const {
+    for (const auto& process : processes_) {
+      if (process->Ended()) return true;
+    }
+    for (const auto& host : threads_) {
+      if (host->Done()) return true;
+    }
+    return false;
   }
 
   // Waits for every host to return; their reports, in host order.
   std::vector<HostReport> WaitReports() {
+    const ULONGLONG end = ::GetTickCount64() + kStepMs;
+    const auto left = [end] { return static_cast<DWORD>(end - std::min(end, ::GetTickCount64())); };
+    const HostReport didNotReturn{{"did not return"}, false, false, true};
     std::vector<HostReport> reports;
-    const Deadline returned(kStepMs);
-    auto remaining = [&returned] { return returned.Left(); };
     for (const auto& process : processes_) {
-      HostReport report;
-      const DWORD code = process->Wait(remaining());
-      if (code != STILL_ACTIVE) {
-        report = DecodeHostReport(code);
-      } else {
-        report.failed = true;
-        report.events.push_back("did not return");
-      }
-      reports.push_back(report);
+      const DWORD code = process->Wait(left());
+      reports.push_back(code != STILL_ACTIVE ? DecodeHostReport(code) : didNotReturn);
     }
     for (const auto& host : threads_) {
-      HostReport report;
-      if (host->WaitDone(remaining())) {
-        report.events = host->Events();
-        report.leftIconic = host->LeftIconic();
-        report.leftDisabled = host->LeftDisabled();
-        report.failed = !host->ModuleLoaded() || host->LastResult() != S_OK || host->LeakedControls() != 0 ||
-                        !host->WindowWasActive();
-      } else {
-        report.failed = true;
-        report.events.push_back("did not return");
+      if (!host->WaitDone(left())) {
+        reports.push_back(didNotReturn);
+        continue;
       }
-      reports.push_back(report);
+      reports.push_back(HostReport{host->Events(), host->LeftIconic(), host->LeftDisabled(),
+                                   !host->ModuleLoaded() || host->LastResult() != S_OK ||
+                                       host->LeakedControls() != 0 || !host->WindowWasActive()});
     }
     return reports;
   }
 
-  // True once every host has returned, without waiting.
-  bool AllReturned() const {
-    for (const auto& process : processes_) {
-      if (!process->Ended()) return false;
-    }
-    for (const auto& host : threads_) {
-      if (!host->Done()) return false;
-    }
-    return true;
-  }
-
  private:
-  std::string product_;
   std::vector<HANDLE> ready_;
   HANDLE gate_ = nullptr;
   std::vector<std::unique_ptr<ChildProcess>> processes_;
-  std::vector<DWORD> pids_;
   std::vector<std::unique_ptr<ControlHost>> threads_;
 };
-
-std::string Describe(const HostReport& report) {
-  std::string text;
-  for (const std::string& event : report.events) text += event + " ";
-  if (report.leftIconic) text += "[left minimised] ";
-  if (report.leftDisabled) text += "[left disabled] ";
-  if (report.failed) text += "[failed]";
-  return text;
-}
 
 class Race : public ::testing::Test {
  protected:
   void Use(const std::string& product) {
+    if (!product_.empty()) ForgetProduct(product_);
     product_ = product;
     ForgetProduct(product_);
     UseDouble(product_, DoubleMode::kHold);
@@ -191,60 +157,37 @@ class Race : public ::testing::Test {
   std::string product_;
 };
 
-TEST_F(Race, EightHostsOfAFirstInstallationShareOneInstaller) {
-  Use("RaceFirst");
-  DoubleHold hold(product_);
-  RaceHosts hosts(product_);
-  const AtScopeEnd letGo([&hold] { hold.LetGo(); });
-  ASSERT_TRUE(hosts.Started());
-  ASSERT_TRUE(hosts.Go());
-  ASSERT_TRUE(hold.WaitHeld(Step())) << "no installer acknowledged";
-
-  // Every host joined the one rendezvous: each window is minimised and
-  // disabled while the installer holds it.
-  const std::vector<HWND> windows = hosts.Windows();
-  ASSERT_EQ(windows.size(), static_cast<std::size_t>(kHosts));
-  for (std::size_t i = 0; i < windows.size(); ++i) {
-    ASSERT_NE(windows[i], nullptr) << "host " << i;
-    EXPECT_TRUE(WaitUntil([&] { return MinimisedAndDisabled(windows[i]); }, Step())) << "host " << i;
+// A first installation keeps every host waiting, minimised and disabled, until
+// the installer releases the rendezvous; a due update lets every host return
+// at once, its window untouched, while the installer still runs.
+TEST_F(Race, EightHostsShareOneInstaller) {
+  for (const bool first : {true, false}) {
+    SCOPED_TRACE(first ? "a first installation" : "a due update");
+    Use(first ? "RaceFirst" : "RaceUpdate");
+    if (!first) {
+      ASSERT_TRUE(SetInstalledVersion(product_, PackedVersion::Make(1, 2, 0, 0)));
+    }
+    DoubleHold hold(product_);
+    RaceHosts hosts(product_);
+    const AtScopeEnd letGo([&hold] { hold.LetGo(); });
+    ASSERT_TRUE(hosts.Go());
+    ASSERT_TRUE(hold.WaitHeld(kStepMs)) << "no installer acknowledged";
+    EXPECT_EQ(hosts.Installers().size(), 1u) << "installers running at once";
+    if (first) {
+      EXPECT_FALSE(hosts.AnyReturned()) << "a host returned while the installation still ran";
+      hold.LetGo();
+    }
+    const std::vector<HostReport> reports = hosts.WaitReports();
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].events, first ? kFirstInstallationEvents : std::vector<std::string>{})
+          << "host " << i << ": " << Describe(reports[i]);
+      EXPECT_FALSE(reports[i].leftIconic || reports[i].leftDisabled || reports[i].failed)
+          << "host " << i << ": " << Describe(reports[i]);
+    }
+    hold.LetGo();
+    EXPECT_TRUE(WaitRendezvousGone(product_, kStepMs));
+    EXPECT_EQ(DoubleRuns(), 1u) << "exactly one installer started";
   }
-  EXPECT_EQ(hosts.Installers().size(), 1u) << "installers running at once";
-  EXPECT_EQ(DoubleRuns(), 1u);
-  EXPECT_FALSE(hosts.AllReturned()) << "a host returned while the installation still ran";
-
-  hold.LetGo();
-  const std::vector<HostReport> reports = hosts.WaitReports();
-  for (std::size_t i = 0; i < reports.size(); ++i) {
-    EXPECT_EQ(reports[i].events, kFirstInstallationEvents) << "host " << i << ": " << Describe(reports[i]);
-    EXPECT_FALSE(reports[i].leftIconic || reports[i].leftDisabled || reports[i].failed)
-        << "host " << i << ": " << Describe(reports[i]);
-  }
-  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
-  EXPECT_EQ(DoubleRuns(), 1u) << "exactly one installer started";
-}
-
-TEST_F(Race, EightHostsOfADueUpdateShareOneInstallerAndReturnAtOnce) {
-  Use("RaceUpdate");
-  ASSERT_TRUE(SetInstalledVersion(product_, PackedVersion::Make(1, 2, 0, 0)));
-  DoubleHold hold(product_);
-  RaceHosts hosts(product_);
-  const AtScopeEnd letGo([&hold] { hold.LetGo(); });
-  ASSERT_TRUE(hosts.Started());
-  ASSERT_TRUE(hosts.Go());
-  ASSERT_TRUE(hold.WaitHeld(Step())) << "no installer acknowledged";
-
-  // An update runs on its own: every host returns while the installer still
-  // holds the rendezvous, its window untouched.
-  const std::vector<HostReport> reports = hosts.WaitReports();
-  for (std::size_t i = 0; i < reports.size(); ++i) {
-    EXPECT_TRUE(reports[i].events.empty()) << "host " << i << ": " << Describe(reports[i]);
-    EXPECT_FALSE(reports[i].leftIconic || reports[i].leftDisabled || reports[i].failed)
-        << "host " << i << ": " << Describe(reports[i]);
-  }
-  EXPECT_EQ(hosts.Installers().size(), 1u) << "installers running at once";
-  hold.LetGo();
-  EXPECT_TRUE(WaitRendezvousGone(product_, Step()));
-  EXPECT_EQ(DoubleRuns(), 1u) << "exactly one installer started";
 }
 
 // The leader's side of a rendezvous, played by the test: the objects exist,
@@ -269,14 +212,15 @@ class PlayedLeader {
   UniqueHandle sync_;
 };
 
-// Followers that join before the leader filled the block: they read it only
-// once the installer acknowledged, or give up when the rendezvous is released.
+// Joined while the block is still empty, the follower reads it only once the
+// installer acknowledged: an update filled in meanwhile lets it return, a
+// first installation keeps it minimised and disabled until the release.
 TEST_F(Race, AFollowerReadsTheBlockOnlyAfterTheAcknowledgement) {
   Use("RaceEarlyFollower");
   ControlHost::Plan plan;
   plan.info.assign(product_.begin(), product_.end());
-  {
-    // An update: still empty when the follower joins, then filled.
+  for (const bool first : {false, true}) {
+    SCOPED_TRACE(first ? "a first installation" : "an update");
     PlayedLeader leader(product_);
     ASSERT_TRUE(leader.Ready());
     ControlHost follower(plan);
@@ -284,38 +228,15 @@ TEST_F(Race, AFollowerReadsTheBlockOnlyAfterTheAcknowledgement) {
     ASSERT_TRUE(WindowThreadPumps(follower.Window(), kStepMs)) << "the follower is not waiting in its check";
     EXPECT_FALSE(follower.Done()) << "the follower did not wait for the acknowledgement";
     EXPECT_TRUE(follower.Events().empty()) << "the empty block was taken for a first installation";
-    leader.Block().installedVersion = PackedVersion::Make(1, 0, 0, 0);
+    if (!first) leader.Block().installedVersion = PackedVersion::Make(1, 0, 0, 0);
     leader.Acknowledge();
-    ASSERT_TRUE(follower.WaitDone(Step()));
-    EXPECT_TRUE(follower.Events().empty());
-  }
-  {
-    // A first installation: after the acknowledgement, the follower waits
-    // with its window minimised and disabled until the release.
-    PlayedLeader leader(product_);
-    ASSERT_TRUE(leader.Ready());
-    ControlHost follower(plan);
-    const AtScopeEnd release([&leader] { leader.Release(); });
-    ASSERT_TRUE(WindowThreadPumps(follower.Window(), kStepMs)) << "the follower is not waiting in its check";
-    EXPECT_TRUE(follower.Events().empty());
-    leader.Acknowledge();
-    EXPECT_TRUE(WaitUntil([&] { return MinimisedAndDisabled(follower.Window()); }, Step()));
-    EXPECT_FALSE(follower.Done());
-    leader.Release();
-    ASSERT_TRUE(follower.WaitDone(Step()));
-    EXPECT_EQ(follower.Events(), kFirstInstallationEvents);
-  }
-  {
-    // A leader that gives up without an installer releases the rendezvous:
-    // the follower returns, its window untouched.
-    PlayedLeader leader(product_);
-    ASSERT_TRUE(leader.Ready());
-    ControlHost follower(plan);
-    const AtScopeEnd release([&leader] { leader.Release(); });
-    ASSERT_TRUE(WindowThreadPumps(follower.Window(), kStepMs)) << "the follower is not waiting in its check";
-    leader.Release();
-    ASSERT_TRUE(follower.WaitDone(Step()));
-    EXPECT_TRUE(follower.Events().empty());
+    if (first) {
+      EXPECT_TRUE(WaitUntil([&] { return MinimisedAndDisabled(follower.Window()); }, kStepMs));
+      EXPECT_FALSE(follower.Done());
+      leader.Release();
+    }
+    ASSERT_TRUE(follower.WaitDone(kStepMs));
+    EXPECT_EQ(follower.Events(), first ? kFirstInstallationEvents : std::vector<std::string>{});
   }
   EXPECT_EQ(DoubleRuns(), 0u) << "a follower started an installer";
 }

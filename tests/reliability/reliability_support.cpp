@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "object_names.h"
-#include "ui_robot.h"
 #include "win_handles.h"
 
 namespace orvex::test {
@@ -38,17 +37,16 @@ DWORD ChildProcess::Wait(DWORD timeoutMs) const {
   return code;
 }
 
-bool RendezvousExists(const std::string& name) {
-  const std::string mapping = kInfoPrefix + name;
-  if (UniqueHandle opened{::OpenFileMappingA(FILE_MAP_READ, FALSE, mapping.c_str())}) return true;
-  for (const char* prefix : {kInstallingPrefix, kSyncPrefix}) {
-    if (UniqueHandle opened{::OpenEventA(SYNCHRONIZE, FALSE, (prefix + name).c_str())}) return true;
-  }
-  return UniqueHandle(::OpenMutexA(SYNCHRONIZE, FALSE, (kLeaderPrefix + name).c_str())).Valid();
-}
-
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs) {
-  return WaitUntil([&] { return !RendezvousExists(name); }, timeoutMs);
+  return WaitUntil(
+      [&] {
+        if (UniqueHandle(::OpenFileMappingA(FILE_MAP_READ, FALSE, (kInfoPrefix + name).c_str()))) return false;
+        for (const char* prefix : {kInstallingPrefix, kSyncPrefix}) {
+          if (UniqueHandle(::OpenEventA(SYNCHRONIZE, FALSE, (prefix + name).c_str()))) return false;
+        }
+        return !UniqueHandle(::OpenMutexA(SYNCHRONIZE, FALSE, (kLeaderPrefix + name).c_str())).Valid();
+      },
+      timeoutMs);
 }
 
 std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>& parents) {
@@ -58,8 +56,8 @@ std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>&
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32First(snapshot.Get(), &entry); more; more = ::Process32Next(snapshot.Get(), &entry)) {
-    if (::lstrcmpiA(entry.szExeFile, exeName) != 0) continue;
-    if (std::find(parents.begin(), parents.end(), entry.th32ParentProcessID) != parents.end()) {
+    if (::lstrcmpiA(entry.szExeFile, exeName) == 0 &&
+        std::find(parents.begin(), parents.end(), entry.th32ParentProcessID) != parents.end()) {
       found.push_back(entry.th32ProcessID);
     }
   }
@@ -78,34 +76,10 @@ DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs) {
   return pid;
 }
 
-HWND WaitForBoxWhileRunning(const std::string& title, HANDLE process, DWORD timeoutMs) {
-  HWND box = nullptr;
-  WaitUntil(
-      [&] {
-        const std::vector<HWND> found = FindTopLevelWindows(0, "#32770", title);
-        box = found.empty() ? nullptr : found.front();
-        return box != nullptr || ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-      },
-      timeoutMs);
-  return box;
-}
-
-DWORD ExitCodeOf(HANDLE process) {
-  DWORD code = STILL_ACTIVE;
-  if (::WaitForSingleObject(process, 0) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process, &code)) {
-    return STILL_ACTIVE;
-  }
-  return code;
-}
-
 bool KillProcess(DWORD pid) {
   const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-  return process && KillProcess(process.Get());
-}
-
-bool KillProcess(HANDLE process) {
-  if (!::TerminateProcess(process, 9)) return false;
-  return ::WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
+  return process && ::TerminateProcess(process.Get(), 9) &&
+         ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0;
 }
 
 }  // namespace orvex::test

@@ -1,6 +1,6 @@
-// What the reliability tests look at from outside: whether a rendezvous's
-// named objects still exist, which installer processes a host started, and
-// bounded waits for either.
+// What the reliability tests look at from outside: the programs they start,
+// whether a rendezvous's named objects still exist, which installers a host
+// started, and bounded waits for either.
 #pragma once
 
 #include <windows.h>
@@ -14,23 +14,6 @@ namespace orvex::test {
 constexpr char kInstallerExe[] = "OrvexInstaller.exe";
 // What a host's window goes through during a first installation.
 inline const std::vector<std::string> kFirstInstallationEvents = {"minimized", "disabled", "enabled", "restored"};
-
-// A time budget that the waits of a suite draw from, so that the suite as a
-// whole stays bounded however many of its waits run to their end after a
-// failure.
-class Deadline {
- public:
-  explicit Deadline(DWORD budgetMs = 0) : end_(::GetTickCount64() + budgetMs) {}
-  // The time left, at most capMs; 0 once the budget is spent.
-  DWORD Left(DWORD capMs = INFINITE) const {
-    const ULONGLONG now = ::GetTickCount64();
-    const ULONGLONG left = now >= end_ ? 0 : end_ - now;
-    return left < capMs ? static_cast<DWORD>(left) : capMs;
-  }
-
- private:
-  ULONGLONG end_;
-};
 
 // A program a test started. One that still runs when the test lets go of it
 // is ended by force, so that a failed test leaves nothing running.
@@ -66,28 +49,6 @@ class AtScopeEnd {
   Action action_;
 };
 
-// True while any of "info_", "installing_", "sync_" or "leader_" + name can be opened.
-bool RendezvousExists(const std::string& name);
-// Waits up to timeoutMs until none of them exists any more.
-bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs);
-
-// Running processes whose program file is exeName (without regard to case)
-// and whose parent is one of parents.
-std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>& parents);
-// Waits up to timeoutMs for such a process of this parent; 0 when none came.
-DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs);
-
-// Waits up to timeoutMs for a dialog box of any process with this title; gives
-// up early when the process that should show it has ended. Null when none came.
-HWND WaitForBoxWhileRunning(const std::string& title, HANDLE process, DWORD timeoutMs);
-
-// The exit code of a process that ended, STILL_ACTIVE while it runs.
-DWORD ExitCodeOf(HANDLE process);
-
-// Ends the process and waits (bounded) until it is gone.
-bool KillProcess(DWORD pid);
-bool KillProcess(HANDLE process);
-
 // Polls condition every 10 ms until it holds or timeoutMs passed.
 template <typename Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs) {
@@ -98,6 +59,19 @@ bool WaitUntil(Condition condition, DWORD timeoutMs) {
   }
   return true;
 }
+
+// Waits up to timeoutMs until none of "info_", "installing_", "sync_" or
+// "leader_" + name can be opened any more.
+bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs);
+
+// Running processes whose program file is exeName (without regard to case)
+// and whose parent is one of parents.
+std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>& parents);
+// Waits up to timeoutMs for such a process of this parent; 0 when none came.
+DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs);
+
+// Ends the process and waits (bounded) until it is gone.
+bool KillProcess(DWORD pid);
 
 // A window minimised and disabled, as during a first installation.
 inline bool MinimisedAndDisabled(HWND window) { return ::IsIconic(window) && !::IsWindowEnabled(window); }
