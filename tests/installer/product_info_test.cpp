@@ -118,25 +118,5 @@ TEST(ProductInfo, EverySplitOutsideTheDescriptionGivesTheSameRecord) {
   }
 }
 
-// Empty, null and negative-length chunks change nothing but the parsed mark;
-// -1 reads up to the terminator; Reset releases a carried text and starts over.
-TEST(ProductInfo, OddChunksAndReset) {
-  ProductInfo record;
-  record.Init();
-  record.Feed("", 0);
-  EXPECT_EQ(Take(record), "1:0 0 0.0.0.0 0.0.0.0 0.0.0.0 0 ~ ~");
-  record.Feed("7|1.0.0.5|0.0.0.0|12|fir", -1);
-  const std::string before = Take(record);
-  record.Feed(nullptr, 5);
-  record.Feed(nullptr, -1);
-  record.Feed("ignored", -7);
-  EXPECT_EQ(Take(record), before);
-  record.Reset();
-  EXPECT_EQ(Take(record), kEmpty);
-  record.Feed("7|1.0.0.5|0.0.0.0|1|", -1);
-  record.Feed("new|d", -1);
-  EXPECT_EQ(BlockText(record.firstText), "[new]");
-}
-
 }  // namespace
 }  // namespace orvex

@@ -10,14 +10,10 @@
 
 #include "cancel_watcher.h"
 #include "downloads_folder.h"
-#include "installer_resources.h"
 #include "installer_run.h"
 #include "internet_status.h"
-#include "module_instance.h"
-#include "progress_window.h"
 #include "pumping_wait.h"
 #include "transfer.h"
-#include "ui_robot.h"
 
 namespace orvex::test {
 namespace {
@@ -168,51 +164,6 @@ TEST_F(Machinery, UrlWithoutAHostGivesUpThePhaseAndAfterCancelNoPhaseOpensAnythi
   ::SetEvent(run_.stopEvent);
   RunTransfer(run_, "http://127.0.0.1/quillon/info.txt", [](InstallerRun&, HINTERNET) { read = true; });
   EXPECT_FALSE(Signalled(run_.handleCreatedEvent)) << "a phase connected after Cancel";
-}
-
-// Plays WinINet's thread during a Cancel: holds the transfer lock, as the
-// watcher closing a handle did, while a notification sets the status line.
-struct LockHolder {
-  InstallerRun* run;
-  HANDLE holding;
-};
-
-DWORD WINAPI StatusUnderTheLock(void* param) {
-  auto* holder = static_cast<LockHolder*>(param);
-  ::WaitForSingleObject(holder->run->transferLock, INFINITE);
-  ::SetEvent(holder->holding);
-  InternetStatusCallback(nullptr, reinterpret_cast<DWORD_PTR>(holder->run), INTERNET_STATUS_CLOSING_CONNECTION,
-                         nullptr, 0);
-  ::ReleaseMutex(holder->run->transferLock);
-  return 0;
-}
-
-TEST_F(Machinery, AStatusLineSetUnderTheLockDoesNotWaitForTheJobThread) {
-  SetModuleInstance(::GetModuleHandleA(nullptr));
-  RendezvousBlock block = {};
-  run_.block = &block;
-  ProgressWindow window(&run_);
-  window.Show("info", nullptr);
-  run_.progressWindow = &window;
-  LockHolder holder{&run_, ::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-  HANDLE thread = ::CreateThread(nullptr, 0, StatusUnderTheLock, &holder, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  // Then this thread, the dialog's, takes the lock without pumping, as the
-  // job thread's own notifications do.
-  ASSERT_EQ(::WaitForSingleObject(holder.holding, 10000), WAIT_OBJECT_0);
-  const DWORD taken = ::WaitForSingleObject(run_.transferLock, 10000);
-  EXPECT_EQ(taken, WAIT_OBJECT_0) << "deadlock: the status line waits for this thread";
-  if (taken == WAIT_OBJECT_0) ::ReleaseMutex(run_.transferLock);
-  PumpingWait(&thread, 1, 10000);
-  ::CloseHandle(thread);
-  ::CloseHandle(holder.holding);
-  for (int i = 0; i < 10; ++i) {
-    HeldQuit quit;
-    PumpOneMessage(quit);
-  }
-  EXPECT_EQ(WindowText(::GetDlgItem(window.dialog, IDC_STATUS_LINE)), "Closing connection...");
-  run_.progressWindow = nullptr;
-  run_.block = nullptr;
 }
 
 TEST(DownloadsFolder, PathsNeverOverflowTheirBuffers) {

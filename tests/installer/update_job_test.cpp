@@ -237,19 +237,20 @@ TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
   const struct {
     const char* what;
     std::string package;  // served, the record naming its size
-    const char* infoFault;
+    const char *infoFault, *packageFault;
     std::string downloadBase;  // in Info; empty: the default
     const char* shown;         // in the error box
     int fileLeft;              // -1: no package file; 0: not looked at; N: 1 to N bytes stay
     const char* description;   // in the dialog: the notice until the record came, then its description
   } cases[] = {
-      {"record refused", sample, R"({"status": 404})", "", "Unknown Error", -1,
+      {"record refused", sample, R"({"status": 404})", "{}", "", "Unknown Error", -1,
        "Getting information about 'RoadFailed'..."},
+      {"package refused", sample, "{}", R"({"status": 404})", "", "", -1, "x"},
       // Nothing listens on the mirror 127.0.0.2.
-      {"no server", sample, "{}", "http://127.0.0.2/" + lower_ + "/download/", "Error code: 120", -1, "x"},
-      {"no signature", notPackage, "{}", "", "", 5000, "x"},
-      {"size 0", "", "{}", "", "", 0, "x"},
-      {"shorter than the signature", "MZ\x01", "{}", "", "", 3, "x"},
+      {"no server", sample, "{}", "{}", "http://127.0.0.2/" + lower_ + "/download/", "Error code: 120", -1, "x"},
+      {"no signature", notPackage, "{}", "{}", "", "", 5000, "x"},
+      {"size 0", "", "{}", "{}", "", "", 0, "x"},
+      {"shorter than the signature", "MZ\x01", "{}", "{}", "", "", 3, "x"},
   };
   const std::string dialogTitle = "Orvex Smart Installer: Downloading RoadFailed...";
   const std::string packagePath = PackagePath(PackageName("1-0-0-5"));
@@ -260,6 +261,7 @@ TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
     PublishPackage(PackageName("1-0-0-5"), c.package);
     PublishRecord("7|1.0.0.5|0.0.0.0|" + std::to_string(c.package.size()) + "|first|x");
     SetFault(InfoPath(), c.infoFault);
+    SetFault(PackageServerPath("1-0-0-5"), c.packageFault);
     InstallerEnd installer(product_);
     CheckHost host(product_ + (c.downloadBase.empty() ? "" : "||" + c.downloadBase));
     const HWND box = WaitForBox("Error Accessing Internet");
