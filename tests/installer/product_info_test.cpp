@@ -61,6 +61,9 @@ const std::vector<Case> kCases = {
     {{"|1..3.4.5.6.7.8.|first only||1.2.3.4|"}, "1:18 0 1.0.3.4 5.6.7.8 1.2.3.4 0 [first only] ~"},
     {{"30|2.10.300.4000|1.0.0.0|123456|first text|A description\r\nwith lines|3.0.0.1|trailing | data\r\n"},
      "1:18 30 2.10.300.4000 1.0.0.0 3.0.0.1 123456 [first text] [A description\r\nwith lines]"},
+    // As the publishing tool writes a record (its own tests hold the bytes).
+    {{"7|2.0.1.15|0.0.0.0|9|QuillOn Viewer|Faster pages\r\nand caf\xe9 fonts|0.0.0.0|"},
+     "1:18 7 2.0.1.15 0.0.0.0 0.0.0.0 9 [QuillOn Viewer] [Faster pages\r\nand caf\xe9 fonts]"},
     // Empty texts stay null.
     {{"7|1.0.0.5|0.0.0.0|1|||9.8.7.6."}, "1:18 7 1.0.0.5 0.0.0.0 9.8.7.6 1 ~ ~"},
     {{"1|1.0.0.0|1.0.0.0|5|x|"}, "1:12 1 1.0.0.0 1.0.0.0 0.0.0.0 5 [x] ~"},

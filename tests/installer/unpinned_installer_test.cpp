@@ -32,31 +32,23 @@ TEST_F(UnpinnedInstaller, RunsUnsignedAndSignedPackages) {
   }
 }
 
-// A server that accepts and then says nothing, on the record or in the middle
-// of the package: the installer ends by itself; a first installation reports
-// the time-out, an update check shows nothing (no one would answer a box);
-// nothing runs and the next check stays due.
+// A server that accepts and then says nothing about the record: the installer
+// ends by itself; a first installation reports the time-out, an update check
+// shows nothing (no one would answer a box); nothing runs and the next check
+// stays due. (Silent in the package, with the shipped limit: the reliability
+// suite's PackageFaults.)
 TEST_F(UnpinnedInstaller, ASilentServerEndsThePhaseAsAFailure) {
-  const struct {
-    const char* what;
-    bool update, onPackage;
-    const char* fault;
-  } cases[] = {
-      {"record, update check", true, false, R"({"silent": true})"},
-      {"record, first installation", false, false, R"({"silent": true})"},
-      {"package, silent after 20000 bytes", false, true, R"({"hang_after": 20000})"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const bool update : {true, false}) {
+    SCOPED_TRACE(update ? "update check" : "first installation");
     UseProduct("Silent");
     PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
-    if (c.update) {
+    if (update) {
       ASSERT_TRUE(SetInstalledVersion(product_, PackedVersion::Make(1, 0, 0, 1)));
     }
-    SetFault(c.onPackage ? PackageServerPath("1-0-0-5") : InfoPath(), c.fault);
+    SetFault(InfoPath(), R"({"silent": true})");
     InstallerEnd installer(product_);
     CheckHost host(product_);
-    if (!c.update) {
+    if (!update) {
       EXPECT_TRUE(Answer("Error Accessing Internet", "OK", "Error code: 12002\nMessage: "));
     }
     ASSERT_TRUE(installer.Wait()) << "the installer still waits for the server";
