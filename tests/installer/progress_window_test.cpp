@@ -35,7 +35,6 @@ class ProgressDialog : public ::testing::Test {
     SetModuleInstance(::GetModuleHandleA(nullptr));
     std::strcpy(block_.productName, "Quillon");
     run_.block = &block_;
-    run_.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   void TearDown() override { run_.block = nullptr; }  // not a mapped view
 
@@ -43,41 +42,11 @@ class ProgressDialog : public ::testing::Test {
   LRESULT Bar(UINT message) const {
     return ::SendMessageA(::GetDlgItem(window_.dialog, IDC_PROGRESS_BAR), message, FALSE, 0);
   }
-  void Pump() {
-    for (int i = 0; i < 10; ++i) {
-      HeldQuit quit;
-      PumpOneMessage(quit);
-    }
-  }
 
   RendezvousBlock block_ = {};
   InstallerRun run_;
   ProgressWindow window_{&run_};
 };
-
-// One dialog, whatever Show is called with later; Cancel sets the flag and
-// the stop event and leaves the dialog to the job.
-TEST_F(ProgressDialog, ShowMakesOneDialogAndCancelStopsTheRun) {
-  window_.Show("The information line", "The description");
-  EXPECT_EQ(WaitForTopLevelWindow(::GetCurrentProcessId(), "#32770", "Orvex Smart Installer: Downloading Quillon...",
-                                  2000),
-            window_.dialog);
-  std::strcpy(block_.productName, "Other");
-  window_.Show(nullptr, "Second description");
-  EXPECT_EQ(FindTopLevelWindows(::GetCurrentProcessId(), "#32770", "").size(), 1u);
-  EXPECT_EQ(WindowText(window_.dialog), "Orvex Smart Installer: Downloading Quillon...");
-  EXPECT_EQ(Item(IDC_HEADING_FRAME), "Information about Quillon");
-  EXPECT_EQ(Item(IDC_INFORMATION_LINE), "The information line");
-  EXPECT_EQ(Item(IDC_DESCRIPTION), "Second description");
-
-  for (int press = 0; press < 2; ++press) {
-    ASSERT_TRUE(PressButton(window_.dialog, "Cancel"));
-    Pump();
-  }
-  EXPECT_TRUE(window_.cancelled);
-  EXPECT_EQ(::WaitForSingleObject(run_.stopEvent, 0), WAIT_OBJECT_0);
-  EXPECT_TRUE(::IsWindowVisible(window_.dialog));
-}
 
 TEST_F(ProgressDialog, ProgressTextAndBar) {
   window_.Show("info", nullptr);
@@ -187,7 +156,10 @@ TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherWaitsNorMixesWithProgress) 
   EXPECT_EQ(::WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   ::CloseHandle(thread);
   // The lines came as posted notices: the last one shows the last line.
-  Pump();
+  for (int i = 0; i < 10; ++i) {
+    HeldQuit quit;
+    PumpOneMessage(quit);
+  }
   EXPECT_EQ(Item(IDC_STATUS_LINE), "Connecting to status 299...");
 }
 
