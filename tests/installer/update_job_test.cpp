@@ -217,7 +217,7 @@ TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
     EXPECT_EQ(ReadSetupRecord(lower_).runs, runs + (c.runs ? 1 : 0));
     EXPECT_EQ(HasNextUpdateTime(product_), c.runs);
     const bool downloads = c.keep == nullptr || std::string(c.keep) == "No";
-    EXPECT_EQ(LoggedRequests("/download/").size(), downloads ? 1u : 0u);
+    EXPECT_EQ(LoggedRequests("/" + lower_ + "/download/").size(), downloads ? 1u : 0u);
     EXPECT_TRUE(ReadFileBytes(path) == (c.runs ? sample : "")) << "a refused package is deleted";
   }
 }
