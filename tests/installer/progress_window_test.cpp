@@ -35,42 +35,21 @@ class ProgressDialog : public ::testing::Test {
     SetModuleInstance(::GetModuleHandleA(nullptr));
     std::strcpy(block_.productName, "Quillon");
     run_.block = &block_;
-    run_.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   void TearDown() override { run_.block = nullptr; }  // not a mapped view
 
   std::string Item(int id) const { return WindowText(::GetDlgItem(window_.dialog, id)); }
+  LRESULT Bar(UINT message) const {
+    return ::SendMessageA(::GetDlgItem(window_.dialog, IDC_PROGRESS_BAR), message, FALSE, 0);
+  }
 
   RendezvousBlock block_ = {};
   InstallerRun run_;
   ProgressWindow window_{&run_};
 };
 
-TEST_F(ProgressDialog, ShowSetsTitleHeadingInformationAndDescription) {
-  window_.Show("The information line", "The description");
-  ASSERT_TRUE(::IsWindow(window_.dialog));
-  EXPECT_EQ(WaitForTopLevelWindow(::GetCurrentProcessId(), "#32770", "Orvex Smart Installer: Downloading Quillon...",
-                                  2000),
-            window_.dialog);
-  EXPECT_EQ(Item(IDC_HEADING_FRAME), "Information about Quillon");
-  EXPECT_EQ(Item(IDC_INFORMATION_LINE), "The information line");
-  EXPECT_EQ(Item(IDC_DESCRIPTION), "The description");
-
-  // A second Show makes no second dialog; a description alone changes only the description.
-  const HWND first = window_.dialog;
-  std::strcpy(block_.productName, "Other");
-  window_.Show(nullptr, "Second description");
-  EXPECT_EQ(window_.dialog, first);
-  EXPECT_EQ(FindTopLevelWindows(::GetCurrentProcessId(), "#32770", "").size(), 1u);
-  EXPECT_EQ(WindowText(first), "Orvex Smart Installer: Downloading Quillon...");
-  EXPECT_EQ(Item(IDC_HEADING_FRAME), "Information about Quillon");
-  EXPECT_EQ(Item(IDC_INFORMATION_LINE), "The information line");
-  EXPECT_EQ(Item(IDC_DESCRIPTION), "Second description");
-}
-
 TEST_F(ProgressDialog, ProgressTextAndBar) {
   window_.Show("info", nullptr);
-  const HWND bar = ::GetDlgItem(window_.dialog, IDC_PROGRESS_BAR);
   const struct {
     DWORD done, total;
     const char* text;
@@ -88,74 +67,24 @@ TEST_F(ProgressDialog, ProgressTextAndBar) {
     EXPECT_EQ(Item(IDC_PROGRESS_TEXT), step.text);
     if (step.total > 0x7FFFFFFF) continue;  // beyond the bar's range
     const bool shown = step.done != 0 && step.total != 0;
-    EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0), shown ? static_cast<LRESULT>(step.total) : 0);
-    EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), shown ? static_cast<LRESULT>(step.done) : 0);
+    EXPECT_EQ(Bar(PBM_GETRANGE), shown ? static_cast<LRESULT>(step.total) : 0);
+    EXPECT_EQ(Bar(PBM_GETPOS), shown ? static_cast<LRESULT>(step.done) : 0);
   }
 }
 
-// First, final, empty and stopped counts are shown at once, others at most
-// once an interval (33 ms), a held one when the interval has passed.
-TEST_F(ProgressDialog, PaceShowsFirstFinalAndStoppedCountsAndAtMostOncePerInterval) {
-  stepping = false;
-  ProgressPace pace(TestClock);
-  enum Call { kNext, kDue, kStop };
-  const struct {
-    ULONGLONG atMs;
-    Call call;
-    DWORD done, total;
-    bool shown;
-  } steps[] = {
-      {1000, kNext, 5000, 100000, true},  // the first count
-      {1010, kNext, 10000, 100000, false},
-      {1020, kDue, 0, 0, false},
-      {1032, kNext, 15000, 100000, false},
-      {1033, kDue, 0, 0, true},  // the interval has passed since the first
-      {1034, kDue, 0, 0, false},
-      {1040, kNext, 20000, 100000, false},
-      {1050, kStop, 0, 0, true},  // stopped with a count held
-      {1051, kStop, 0, 0, false},
-      {1060, kNext, 25000, 100000, false},
-      {1083, kNext, 30000, 100000, true},
-      {1084, kNext, 100000, 100000, true},  // the final count
-      {1085, kNext, 105000, 100000, true},  // past it
-      {1086, kNext, 0, 100000, true},       // empty
-      {1087, kNext, 5000, 100000, true},    // a first count again
-      {1088, kNext, 5000, 0, true},         // no total
-  };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(std::to_string(step.atMs) + " ms: " + std::to_string(step.done));
-    nowMs = step.atMs;
-    const bool shown = step.call == kNext ? pace.Next(step.done, step.total)
-                       : step.call == kDue ? pace.Due()
-                                           : pace.Stop();
-    EXPECT_EQ(shown, step.shown);
-  }
-
-  // A count every millisecond for a second: at most one shown per interval.
-  ProgressPace fast(TestClock);
-  int shown = 0;
-  for (DWORD ms = 1; ms <= 1000; ++ms) {
-    nowMs = 2000 + ms;
-    shown += fast.Next(ms * 5000, 0xFFFFFFFFu) ? 1 : 0;
-    shown += fast.Due() ? 1 : 0;
-  }
-  EXPECT_GE(shown, 2);
-  EXPECT_LE(shown, 1000 / static_cast<int>(kProgressIntervalMs) + 1);
-}
-
-// On the live dialog: a held count stays off the screen until the pace's
-// timer shows it or the count stops; the final count is shown at once.
+// A count within the pace's interval (33 ms) of the last one shown is held
+// off the screen until the pace's timer shows it or the count stops; the
+// first count, the final one and an empty one are shown at once.
 TEST_F(ProgressDialog, HeldCountIsShownByTheTimerOrWhenTheCountStops) {
   stepping = false;
   window_.Show("info", nullptr);
-  const HWND bar = ::GetDlgItem(window_.dialog, IDC_PROGRESS_BAR);
   window_.SetProgress(5000, 1048576);
   window_.SetProgress(524288, 1048576);
   EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "4K of 1024K [0% Downloaded]");
-  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 5000);
+  EXPECT_EQ(Bar(PBM_GETPOS), 5000);
   window_.SettleProgress();
   EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "512K of 1024K [50% Downloaded]");
-  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 524288);
+  EXPECT_EQ(Bar(PBM_GETPOS), 524288);
 
   window_.SetProgress(786432, 1048576);
   nowMs += kProgressIntervalMs;
@@ -165,10 +94,12 @@ TEST_F(ProgressDialog, HeldCountIsShownByTheTimerOrWhenTheCountStops) {
     PumpOneMessage();
   }
   EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "768K of 1024K [75% Downloaded]") << "the timer never showed the held count";
-
   window_.SetProgress(1048576, 1048576);
   EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "1024K of 1024K [100% Downloaded]");
-  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 1048576);
+  window_.SetProgress(0, 1048576);
+  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "");
+  window_.SetProgress(5000, 1048576);
+  EXPECT_EQ(Item(IDC_PROGRESS_TEXT), "4K of 1024K [0% Downloaded]") << "the first count after an empty one";
 }
 
 TEST_F(ProgressDialog, StatusLineJoinsCutsAndNeedsADialog) {
@@ -177,24 +108,10 @@ TEST_F(ProgressDialog, StatusLineJoinsCutsAndNeedsADialog) {
   window_.Show("info", nullptr);
   window_.SetStatus("Downloading ", "quillon_1-0-0-5.exe", "...");
   EXPECT_EQ(Item(IDC_STATUS_LINE), "Downloading quillon_1-0-0-5.exe...");
-  window_.SetStatus(nullptr, nullptr, nullptr);
-  EXPECT_EQ(Item(IDC_STATUS_LINE), "");
-
   const std::string host(400, 'h');
   window_.SetStatus("Resolving address for ", host.c_str(), "...");
   EXPECT_EQ(Item(IDC_STATUS_LINE), ("Resolving address for " + host).substr(0, 259))
       << "cut to the 259 characters of the buffer";
-}
-
-TEST_F(ProgressDialog, CancelSetsTheFlagAndStopEventAndKeepsTheDialog) {
-  window_.Show("info", "description");
-  for (int press = 0; press < 2; ++press) {
-    ASSERT_TRUE(PressButton(window_.dialog, "Cancel"));
-    for (int i = 0; i < 5; ++i) PumpOneMessage();
-  }
-  EXPECT_TRUE(window_.cancelled);
-  EXPECT_EQ(::WaitForSingleObject(run_.stopEvent, 0), WAIT_OBJECT_0);
-  EXPECT_TRUE(::IsWindowVisible(window_.dialog));
 }
 
 // Sets 300 status lines from its own thread, as WinINet's threads do.
@@ -214,10 +131,17 @@ DWORD WINAPI WriteStatuses(void* param) {
   return 0;
 }
 
-TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherDeadlocksNorMixesWithProgress) {
+// A status line from another thread (WinINet's, perhaps holding the run's
+// transfer lock the dialog's thread waits for) never waits for the dialog's
+// thread, and never mixes with a progress text composed at the same time.
+TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherWaitsNorMixesWithProgress) {
   window_.Show("info", nullptr);
+  StatusWriter idle{&window_};
+  HANDLE thread = ::CreateThread(nullptr, 0, WriteStatuses, &idle, 0, nullptr);
+  EXPECT_EQ(::WaitForSingleObject(thread, 30000), WAIT_OBJECT_0) << "the status lines wait for this thread";
+  ::CloseHandle(thread);
   StatusWriter writer{&window_};
-  HANDLE thread = ::CreateThread(nullptr, 0, WriteStatuses, &writer, 0, nullptr);
+  thread = ::CreateThread(nullptr, 0, WriteStatuses, &writer, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   // The job thread's side: progress texts composed while the status lines come in.
   const ULONGLONG deadline = ::GetTickCount64() + 30000;
@@ -228,7 +152,7 @@ TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherDeadlocksNorMixesWithProgre
                   static_cast<unsigned long>(done / 1024), static_cast<int>(done * 100ull / 1048576));
     ASSERT_EQ(Item(IDC_PROGRESS_TEXT), expected);
   }
-  EXPECT_TRUE(writer.finished) << "the status writer is stuck: the job thread's pumping does not serve it";
+  EXPECT_TRUE(writer.finished) << "the status writer is stuck";
   EXPECT_EQ(::WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   ::CloseHandle(thread);
   // The lines came as posted notices: the last one shows the last line.

@@ -1,5 +1,5 @@
-// The installer's waits, status callback, cancel watcher, error report and
-// folder bounds, in this process.
+// The installer's waits, status callback, cancel watcher and folder bounds, in
+// this process.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,19 +7,13 @@
 
 #include <atomic>
 #include <string>
-#include <vector>
 
 #include "cancel_watcher.h"
 #include "downloads_folder.h"
 #include "installer_run.h"
 #include "internet_status.h"
-#include "installer_resources.h"
-#include "module_instance.h"
-#include "progress_window.h"
 #include "pumping_wait.h"
-#include "report_internet_error.h"
 #include "transfer.h"
-#include "ui_robot.h"
 
 namespace orvex::test {
 namespace {
@@ -38,13 +32,25 @@ class Machinery : public ::testing::Test {
   void Notify(HINTERNET handle, DWORD status, void* information = nullptr, DWORD length = 0) {
     InternetStatusCallback(handle, reinterpret_cast<DWORD_PTR>(&run_), status, information, length);
   }
-  bool Signalled(HANDLE event) const { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+  static bool Signalled(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
   InstallerRun run_;
 };
+
+// Runs the function on a thread of its own: its exit code, or ~0 when it did not end in time.
+DWORD OnThread(LPTHREAD_START_ROUTINE function, void* param, DWORD timeoutMs = 30000) {
+  const HANDLE thread = ::CreateThread(nullptr, 0, function, param, 0, nullptr);
+  DWORD result = ~0u;
+  if (::WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0) ::GetExitCodeThread(thread, &result);
+  ::CloseHandle(thread);
+  return result;
+}
 
 DWORD WINAPI WaitForCompletionThread(void* run) {
   return static_cast<DWORD>(WaitForCompletion(*static_cast<InstallerRun*>(run)));
 }
+DWORD WINAPI WatcherThread(void* run) { return CancelWatcher(static_cast<InstallerRun*>(run)); }
+HANDLE timerFired;
+void CALLBACK SetTimerFired(HWND, UINT, UINT_PTR, DWORD) { ::SetEvent(timerFired); }
 
 TEST_F(Machinery, EveryWaitEnds) {
   ::SetEvent(run_.handleClosingEvent);
@@ -54,65 +60,47 @@ TEST_F(Machinery, EveryWaitEnds) {
   EXPECT_EQ(PumpingWait(bad, 1), 1u) << "a failed wait ends";
   EXPECT_EQ(PumpingWait(pair, 1, 50), 1u) << "a bounded wait ends";
 
-  run_.asyncResult = 0x1234;
-  ::SetEvent(run_.requestCompleteEvent);
-  ::SetEvent(run_.stopEvent);
-  EXPECT_EQ(WaitForCompletion(run_), 0x1234u) << "a completion wins over a stop";
-  EXPECT_EQ(WaitForCompletion(run_), 0u) << "after a stop every later wait gives 0";
-
-  // A call that failed at once waits for nothing and keeps its error.
-  ::ResetEvent(run_.stopEvent);
-  ::SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
-  EXPECT_EQ(CompletionOfFailedCall(run_), 0u);
-  EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_NAME_NOT_RESOLVED));
-
-  // An operation of which WinINet reports nothing is given up after the
-  // stall limit (this program's is short) as a time-out.
-  HANDLE waiter = ::CreateThread(nullptr, 0, WaitForCompletionThread, &run_, 0, nullptr);
-  ASSERT_EQ(::WaitForSingleObject(waiter, 30000), WAIT_OBJECT_0) << "the completion wait has no end";
-  DWORD result = 1;
-  ::GetExitCodeThread(waiter, &result);
-  ::CloseHandle(waiter);
-  EXPECT_EQ(result, 0u);
-  EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
-}
-
-HANDLE timerFired;
-void CALLBACK SetTimerFired(HWND, UINT, UINT_PTR, DWORD) { ::SetEvent(timerFired); }
-
-TEST_F(Machinery, AQuitMetDuringAWaitIsPostedAgainAfterIt) {
-  // The wait meets WM_QUIT first, then the timer that ends it.
+  // A WM_QUIT met during a wait is posted again after it.
   timerFired = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_TRUE(::PostThreadMessageA(::GetCurrentThreadId(), WM_QUIT, 7, 0));
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 1, SetTimerFired);
   EXPECT_EQ(PumpingWait(&timerFired, 1, 10000), 0u);
   ::KillTimer(nullptr, timer);
   MSG msg = {};
-  EXPECT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "WM_QUIT was swallowed";
-  EXPECT_EQ(msg.wParam, 7u);
-  ::CloseHandle(timerFired);
+  EXPECT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.wParam == 7) << "WM_QUIT swallowed";
+
+  run_.asyncResult = 0x1234;
+  ::SetEvent(run_.requestCompleteEvent);
+  ::SetEvent(run_.stopEvent);
+  EXPECT_EQ(WaitForCompletion(run_), 0x1234u) << "a completion wins over a stop";
+  EXPECT_EQ(WaitForCompletion(run_), 0u) << "after a stop every later wait gives 0";
+  // A call that failed at once waits for nothing and keeps its error.
+  ::ResetEvent(run_.stopEvent);
+  ::SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
+  EXPECT_EQ(CompletionOfFailedCall(run_), 0u);
+  EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_NAME_NOT_RESOLVED));
+  // An operation of which WinINet reports nothing is given up after the
+  // stall limit (this program's is short) as a time-out.
+  EXPECT_EQ(OnThread(WaitForCompletionThread, &run_), 0u) << "the completion wait has no end";
+  EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
 }
 
-DWORD WINAPI WatcherThread(void* run) { return CancelWatcher(static_cast<InstallerRun*>(run)); }
-
-TEST_F(Machinery, CallbackRecordsHandlesAndResultsAndTheWatcherClosesNoClosedHandle) {
+// The run outlives every handle it created: until each has delivered its
+// closing notification, it is not to be deleted. A closed handle is not
+// closed again by the watcher.
+TEST_F(Machinery, CallbackRecordsHandlesAndResults) {
   const auto handle = reinterpret_cast<HINTERNET>(static_cast<ULONG_PTR>(0xC0DE));
-  Notify(handle, INTERNET_STATUS_HANDLE_CREATED);
-  EXPECT_EQ(run_.currentHandle, handle);
-  EXPECT_TRUE(Signalled(run_.handleCreatedEvent));
-  Notify(handle, INTERNET_STATUS_HANDLE_CLOSING);
-  EXPECT_EQ(run_.currentHandle, nullptr) << "a closed handle is not closed again by the watcher";
-  EXPECT_TRUE(Signalled(run_.handleClosingEvent));
-  EXPECT_TRUE(run_.WaitForHandlesClosed(0));
-  // The run outlives every handle it created: until each has delivered its
-  // closing notification, it is not to be deleted.
   const auto request = reinterpret_cast<HINTERNET>(static_cast<ULONG_PTR>(0xBEEF));
   Notify(handle, INTERNET_STATUS_HANDLE_CREATED);
   Notify(request, INTERNET_STATUS_HANDLE_CREATED);
+  EXPECT_EQ(run_.currentHandle, request);
+  EXPECT_TRUE(Signalled(run_.handleCreatedEvent));
   EXPECT_FALSE(Signalled(run_.handleClosingEvent));
-  Notify(handle, INTERNET_STATUS_HANDLE_CLOSING);
-  EXPECT_FALSE(run_.WaitForHandlesClosed(0)) << "the request has not closed yet";
   Notify(request, INTERNET_STATUS_HANDLE_CLOSING);
+  EXPECT_EQ(run_.currentHandle, nullptr);
+  EXPECT_TRUE(Signalled(run_.handleClosingEvent));
+  EXPECT_FALSE(run_.WaitForHandlesClosed(0)) << "the first handle has not closed yet";
+  Notify(handle, INTERNET_STATUS_HANDLE_CLOSING);
   EXPECT_TRUE(run_.WaitForHandlesClosed(0));
 
   INTERNET_ASYNC_RESULT result = {reinterpret_cast<DWORD_PTR>(handle), 12029};
@@ -120,13 +108,6 @@ TEST_F(Machinery, CallbackRecordsHandlesAndResultsAndTheWatcherClosesNoClosedHan
   EXPECT_EQ(run_.asyncResult, reinterpret_cast<DWORD_PTR>(handle)) << "the whole handle, on 64 bits too";
   EXPECT_EQ(run_.asyncError, 12029u);
   EXPECT_TRUE(Signalled(run_.requestCompleteEvent));
-
-  HANDLE watcher = ::CreateThread(nullptr, 0, WatcherThread, &run_, 0, nullptr);
-  ASSERT_NE(watcher, nullptr);
-  EXPECT_EQ(::WaitForSingleObject(watcher, 100), static_cast<DWORD>(WAIT_TIMEOUT)) << "it sleeps until the stop";
-  ::SetEvent(run_.stopEvent);
-  EXPECT_EQ(::WaitForSingleObject(watcher, 5000), WAIT_OBJECT_0);
-  ::CloseHandle(watcher);
 }
 
 // Whether another thread can take the run's transfer lock at this moment.
@@ -143,18 +124,16 @@ std::atomic<int> closingsWithTheLockHeld;
 void CALLBACK ProbingStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
                                     DWORD length) {
   if (status == INTERNET_STATUS_HANDLE_CLOSING && context != 0) {
-    HANDLE probe = ::CreateThread(nullptr, 0, TryTheLock, reinterpret_cast<void*>(context), 0, nullptr);
-    DWORD free = 0;
-    if (::WaitForSingleObject(probe, 10000) == WAIT_OBJECT_0) ::GetExitCodeThread(probe, &free);
-    ::CloseHandle(probe);
-    ++(free != 0 ? closingsWithTheLockFree : closingsWithTheLockHeld);
+    ++(OnThread(TryTheLock, reinterpret_cast<void*>(context), 10000) == 1 ? closingsWithTheLockFree
+                                                                          : closingsWithTheLockHeld);
   }
   InternetStatusCallback(handle, context, status, information, length);
 }
 
+// Closing may deliver notifications on the closing thread; the status
+// callback takes the lock, on other threads too. At the stop the watcher
+// closes the live handle outside the lock.
 TEST_F(Machinery, TheWatcherClosesTheHandleOutsideTheLock) {
-  // Closing may deliver notifications on the closing thread; the status
-  // callback takes the lock, on other threads too.
   closingsWithTheLockFree = closingsWithTheLockHeld = 0;
   HINTERNET internet = ::InternetOpenA("test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
   ASSERT_NE(internet, nullptr);
@@ -163,7 +142,7 @@ TEST_F(Machinery, TheWatcherClosesTheHandleOutsideTheLock) {
                                             reinterpret_cast<DWORD_PTR>(&run_));
   ASSERT_NE(connection, nullptr);
   ASSERT_NE(run_.currentHandle, nullptr);
-  HANDLE watcher = ::CreateThread(nullptr, 0, WatcherThread, &run_, 0, nullptr);
+  const HANDLE watcher = ::CreateThread(nullptr, 0, WatcherThread, &run_, 0, nullptr);
   ::SetEvent(run_.stopEvent);
   EXPECT_EQ(::WaitForSingleObject(watcher, 10000), WAIT_OBJECT_0);
   ::CloseHandle(watcher);
@@ -182,101 +161,20 @@ TEST_F(Machinery, UrlWithoutAHostGivesUpThePhaseAndAfterCancelNoPhaseOpensAnythi
   }
   EXPECT_FALSE(read);
   EXPECT_LT(::GetTickCount64() - start, 5000u);
-
   ::SetEvent(run_.stopEvent);
   RunTransfer(run_, "http://127.0.0.1/quillon/info.txt", [](InstallerRun&, HINTERNET) { read = true; });
   EXPECT_FALSE(Signalled(run_.handleCreatedEvent)) << "a phase connected after Cancel";
 }
 
-// Plays WinINet's thread during a Cancel: holds the transfer lock, as the
-// watcher closing a handle did, while a notification sets the status line.
-struct LockHolder {
-  InstallerRun* run;
-  HANDLE holding;
-};
-
-DWORD WINAPI StatusUnderTheLock(void* param) {
-  auto* holder = static_cast<LockHolder*>(param);
-  ::WaitForSingleObject(holder->run->transferLock, INFINITE);
-  ::SetEvent(holder->holding);
-  InternetStatusCallback(nullptr, reinterpret_cast<DWORD_PTR>(holder->run), INTERNET_STATUS_CLOSING_CONNECTION,
-                         nullptr, 0);
-  ::ReleaseMutex(holder->run->transferLock);
-  return 0;
-}
-
-TEST_F(Machinery, AStatusLineSetUnderTheLockDoesNotWaitForTheJobThread) {
-  SetModuleInstance(::GetModuleHandleA(nullptr));
-  RendezvousBlock block = {};
-  run_.block = &block;
-  ProgressWindow window(&run_);
-  window.Show("info", nullptr);
-  run_.progressWindow = &window;
-  LockHolder holder{&run_, ::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-  HANDLE thread = ::CreateThread(nullptr, 0, StatusUnderTheLock, &holder, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  // Then this thread, the dialog's, takes the lock without pumping, as the
-  // job thread's own notifications do.
-  ASSERT_EQ(::WaitForSingleObject(holder.holding, 10000), WAIT_OBJECT_0);
-  const DWORD taken = ::WaitForSingleObject(run_.transferLock, 10000);
-  EXPECT_EQ(taken, WAIT_OBJECT_0) << "deadlock: the status line waits for this thread";
-  if (taken == WAIT_OBJECT_0) ::ReleaseMutex(run_.transferLock);
-  PumpingWait(&thread, 1, 10000);
-  ::CloseHandle(thread);
-  ::CloseHandle(holder.holding);
-  for (int i = 0; i < 10; ++i) {
-    HeldQuit quit;
-    PumpOneMessage(quit);
-  }
-  EXPECT_EQ(WindowText(::GetDlgItem(window.dialog, IDC_STATUS_LINE)), "Closing connection...");
-  run_.progressWindow = nullptr;
-  run_.block = nullptr;
-}
-
 TEST(DownloadsFolder, PathsNeverOverflowTheirBuffers) {
-  char text[32] = "%WINDIR%";
-  EXPECT_TRUE(ExpandInPlace(text, sizeof(text)));
-  EXPECT_STRNE(text, "%WINDIR%");
   char small[16] = "%ORVEX_LONG%";
   ::SetEnvironmentVariableA("ORVEX_LONG", std::string(100, 'x').c_str());
   EXPECT_FALSE(ExpandInPlace(small, sizeof(small)));
   EXPECT_STREQ(small, "%ORVEX_LONG%") << "an expansion that does not fit leaves the text";
-
   char path[260];
   EXPECT_TRUE(PreparePackagePath(path, sizeof(path), "quillon_1-0-0-5.exe"));
   EXPECT_NE(std::string(path).find("\\Brindlewood\\Downloads\\quillon_1-0-0-5.exe"), std::string::npos);
   EXPECT_FALSE(PreparePackagePath(path, sizeof(path), std::string(250, 'p').c_str()));
-}
-
-// Reads the error box of this process and presses OK.
-DWORD WINAPI ReadErrorBox(void* texts) {
-  const HWND box = WaitForTopLevelWindow(::GetCurrentProcessId(), "#32770", "Error Accessing Internet", 10000);
-  if (box == nullptr) return 1;
-  *static_cast<std::vector<std::string>*>(texts) = ChildTexts(box);
-  PressButton(box, "OK");
-  return 0;
-}
-
-TEST(ErrorReport, UnknownErrorAndWinInetsOwnMessage) {
-  ::LoadLibraryA("wininet.dll");
-  const struct {
-    DWORD code;
-    const char* shown;
-  } cases[] = {
-      {0, "Unknown Error"},
-      {ERROR_INTERNET_NAME_NOT_RESOLVED, "Error code: 12007\nMessage: "},
-      {1, "Unknown Error"},  // a code WinINet has no text for
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> texts;
-    HANDLE reader = ::CreateThread(nullptr, 0, ReadErrorBox, &texts, 0, nullptr);
-    ReportInternetError(nullptr, c.code);
-    ::WaitForSingleObject(reader, 10000);
-    ::CloseHandle(reader);
-    std::string all;
-    for (const std::string& text : texts) all += text + "\n";
-    EXPECT_NE(all.find(c.shown), std::string::npos) << c.code << ": " << all;
-  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "installer_double_protocol.h"
 #include "object_names.h"
+#include "registry_values.h"
 #include "rendezvous_block.h"
 
 using namespace orvex;
@@ -16,8 +17,7 @@ namespace {
 
 // The command line is "<program> <rendezvous name>": the name is everything
 // after the program token and the one blank that follows it.
-std::string ArgumentOf(const char* commandLine) {
-  const char* p = commandLine;
+std::string ArgumentOf(const char* p) {
   if (*p == '"') {
     ++p;
     while (*p != '\0' && *p != '"') ++p;
@@ -34,17 +34,17 @@ std::string ArgumentOf(const char* commandLine) {
 void HoldUntilLetGo(const std::string& name) {
   HANDLE held = ::CreateEventA(nullptr, TRUE, FALSE, DoubleHeldEventName(name).c_str());
   HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, DoubleGoEventName(name).c_str());
-  if (held) ::SetEvent(held);
-  if (go) ::WaitForSingleObject(go, 120000);
-  if (go) ::CloseHandle(go);
-  if (held) ::CloseHandle(held);
+  ::SetEvent(held);
+  ::WaitForSingleObject(go, 120000);
+  ::CloseHandle(go);
+  ::CloseHandle(held);
 }
 
-LONG WINAPI EndWithoutDebugger(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
-
-HANDLE OpenEventByName(const char* prefix, const std::string& name) {
+// The rendezvous's mapping, or one of its events; null when missing.
+HANDLE OpenObject(const char* prefix, const std::string& name, bool mapping = false) {
   char objectName[kObjectNameSize];
   if (!BuildObjectName(prefix, name.c_str(), objectName, sizeof(objectName))) return nullptr;
+  if (mapping) return ::OpenFileMappingA(FILE_MAP_READ, FALSE, objectName);
   return ::OpenEventA(EVENT_ALL_ACCESS, FALSE, objectName);
 }
 
@@ -54,56 +54,34 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const char* commandLine = ::GetCommandLineA();
   const std::string name = ArgumentOf(commandLine);
   const std::string record = DoubleRecordKeyPath(name);
-
   DWORD runs = 0;
   ReadDword(record, kRunsValue, runs);
   WriteDword(record, kRunsValue, runs + 1);
   WriteString(record, kCommandLineValue, commandLine);
   WriteString(record, kArgumentValue, name);
   WriteDword(record, kPidValue, ::GetCurrentProcessId());
-
-  std::string modeText;
-  ReadString(record, kModeValue, modeText);
-  const DoubleMode mode = ModeFromText(modeText);
+  DWORD chosen = 0;
+  ReadDword(record, kModeValue, chosen);
+  const auto mode = static_cast<DoubleMode>(chosen);
   if (mode == DoubleMode::kNoAcknowledge) return 0;
 
-  char objectName[kObjectNameSize];
-  HANDLE mapping = nullptr;
-  if (BuildObjectName(kInfoPrefix, name.c_str(), objectName, sizeof(objectName))) {
-    mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, objectName);
+  const HANDLE mapping = OpenObject(kInfoPrefix, name, true);
+  void* view = mapping != nullptr ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kRendezvousBlockSize) : nullptr;
+  const HANDLE installing = OpenObject(kInstallingPrefix, name);
+  const HANDLE sync = OpenObject(kSyncPrefix, name);
+  const bool opened = view != nullptr && installing != nullptr && sync != nullptr;
+  WriteDword(record, kOpenedValue, opened ? 1 : 0);
+  const bool acknowledges = opened && mode != DoubleMode::kHangBeforeAcknowledge;
+  if (opened) {
+    WriteRegistryValue(HKEY_CURRENT_USER, record, kBlockValue, REG_BINARY, view, kRendezvousBlockSize);
+    if (acknowledges) ::SetEvent(sync);
+    if (mode != DoubleMode::kRelease) HoldUntilLetGo(name);
   }
-  void* view = mapping ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kRendezvousBlockSize) : nullptr;
-  HANDLE installing = view ? OpenEventByName(kInstallingPrefix, name) : nullptr;
-  HANDLE sync = installing ? OpenEventByName(kSyncPrefix, name) : nullptr;
-  if (sync == nullptr) {
-    WriteDword(record, kOpenedValue, 0);
-    if (installing) ::CloseHandle(installing);
-    if (view) ::UnmapViewOfFile(view);
-    if (mapping) ::CloseHandle(mapping);
-    return 0;
+  if (view != nullptr) ::UnmapViewOfFile(view);
+  if (mapping != nullptr) ::CloseHandle(mapping);
+  if (acknowledges) ::SetEvent(installing);
+  for (HANDLE event : {installing, sync}) {
+    if (event != nullptr) ::CloseHandle(event);
   }
-  WriteDword(record, kOpenedValue, 1);
-  WriteBinary(record, kBlockValue, view, kRendezvousBlockSize);
-  if (mode == DoubleMode::kHangBeforeAcknowledge) {
-    HoldUntilLetGo(name);
-    ::UnmapViewOfFile(view);
-    ::CloseHandle(mapping);
-    ::CloseHandle(installing);
-    ::CloseHandle(sync);
-    return 0;
-  }
-  ::SetEvent(sync);
-
-  if (mode == DoubleMode::kCrashAfterAcknowledge) {
-    ::SetUnhandledExceptionFilter(EndWithoutDebugger);
-    ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-  }
-  if (mode == DoubleMode::kHold) HoldUntilLetGo(name);
-
-  ::UnmapViewOfFile(view);
-  ::CloseHandle(mapping);
-  ::SetEvent(installing);
-  ::CloseHandle(installing);
-  ::CloseHandle(sync);
   return 0;
 }

@@ -1,11 +1,14 @@
 #include "installer_double_client.h"
 
 #include <cstring>
+#include <vector>
+
+#include "registry_values.h"
 
 namespace orvex::test {
 
 void UseDouble(const std::string& rendezvousName, DoubleMode mode) {
-  WriteString(DoubleRecordKeyPath(rendezvousName), kModeValue, ModeText(mode));
+  WriteDword(DoubleRecordKeyPath(rendezvousName), kModeValue, static_cast<DWORD>(mode));
 }
 
 bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record) {
@@ -18,10 +21,9 @@ bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record) {
   DWORD opened = 0;
   record.opened = ReadDword(key, kOpenedValue, opened) && opened == 1;
   std::vector<unsigned char> block;
-  if (ReadBinary(key, kBlockValue, block) && block.size() == sizeof(RendezvousBlock)) {
-    std::memcpy(&record.block, block.data(), sizeof(RendezvousBlock));
-    record.hasBlock = true;
-  }
+  record.hasBlock =
+      ReadRegistryValue(HKEY_CURRENT_USER, key, kBlockValue, &block) && block.size() == sizeof(RendezvousBlock);
+  if (record.hasBlock) std::memcpy(&record.block, block.data(), sizeof(RendezvousBlock));
   return true;
 }
 
@@ -31,16 +33,8 @@ DoubleHold::DoubleHold(const std::string& rendezvousName)
 
 DoubleHold::~DoubleHold() {
   LetGo();
-  if (held_ != nullptr) ::CloseHandle(held_);
-  if (go_ != nullptr) ::CloseHandle(go_);
-}
-
-bool DoubleHold::WaitHeld(DWORD timeoutMs) const {
-  return held_ != nullptr && ::WaitForSingleObject(held_, timeoutMs) == WAIT_OBJECT_0;
-}
-
-void DoubleHold::LetGo() const {
-  if (go_ != nullptr) ::SetEvent(go_);
+  ::CloseHandle(held_);
+  ::CloseHandle(go_);
 }
 
 }  // namespace orvex::test

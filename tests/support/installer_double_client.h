@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "installer_double_protocol.h"
 #include "rendezvous_block.h"
@@ -27,9 +26,9 @@ struct DoubleRecord {
 // False when the double never ran for this name.
 bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record);
 
-// For DoubleMode::kHold: the events through which the double says it holds the
-// rendezvous and the test lets it go. Created before the check starts; lets go
-// when destroyed.
+// For kHold and kHangBeforeAcknowledge: the events through which the double
+// says it holds the rendezvous and the test lets it go. Created before the
+// check starts; lets go when destroyed.
 class DoubleHold {
  public:
   explicit DoubleHold(const std::string& rendezvousName);
@@ -37,8 +36,8 @@ class DoubleHold {
   DoubleHold(const DoubleHold&) = delete;
   DoubleHold& operator=(const DoubleHold&) = delete;
 
-  bool WaitHeld(DWORD timeoutMs) const;
-  void LetGo() const;
+  bool WaitHeld(DWORD timeoutMs) const { return ::WaitForSingleObject(held_, timeoutMs) == WAIT_OBJECT_0; }
+  void LetGo() const { ::SetEvent(go_); }
 
  private:
   HANDLE held_;

@@ -1,6 +1,7 @@
 #include "installer_double_protocol.h"
 
 #include <cstring>
+#include <vector>
 
 #include "registry_values.h"
 
@@ -25,45 +26,22 @@ std::string DoubleHeldEventName(const std::string& rendezvousName) {
   return "orvextest_held_" + HexName(rendezvousName);
 }
 
-std::string DoubleGoEventName(const std::string& rendezvousName) {
-  return "orvextest_go_" + HexName(rendezvousName);
-}
-
-const char* ModeText(DoubleMode mode) {
-  switch (mode) {
-    case DoubleMode::kRelease: return "release";
-    case DoubleMode::kHold: return "hold";
-    case DoubleMode::kNoAcknowledge: return "noack";
-    case DoubleMode::kCrashAfterAcknowledge: return "crash";
-    case DoubleMode::kHangBeforeAcknowledge: return "hang";
-  }
-  return "release";
-}
-
-DoubleMode ModeFromText(const std::string& text) {
-  if (text == "hold") return DoubleMode::kHold;
-  if (text == "noack") return DoubleMode::kNoAcknowledge;
-  if (text == "crash") return DoubleMode::kCrashAfterAcknowledge;
-  if (text == "hang") return DoubleMode::kHangBeforeAcknowledge;
-  return DoubleMode::kRelease;
-}
+std::string DoubleGoEventName(const std::string& rendezvousName) { return "orvextest_go_" + HexName(rendezvousName); }
 
 bool WriteString(const std::string& keyPath, const char* value, const std::string& text) {
-  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+  const auto size = static_cast<DWORD>(text.size() + 1);
+  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_SZ, text.c_str(), size);
 }
 
 bool WriteDword(const std::string& keyPath, const char* value, DWORD data) {
   return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_DWORD, &data, sizeof(data));
 }
 
-bool WriteBinary(const std::string& keyPath, const char* value, const void* data, DWORD size) {
-  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_BINARY, data, size);
-}
-
 bool ReadString(const std::string& keyPath, const char* value, std::string& text) {
   std::vector<unsigned char> data;
   if (!ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &data)) return false;
-  text.assign(reinterpret_cast<const char*>(data.data()), ::strnlen(reinterpret_cast<const char*>(data.data()), data.size()));
+  const auto* chars = reinterpret_cast<const char*>(data.data());
+  text.assign(chars, ::strnlen(chars, data.size()));
   return true;
 }
 
@@ -72,10 +50,6 @@ bool ReadDword(const std::string& keyPath, const char* value, DWORD& data) {
   if (!ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &bytes) || bytes.size() != sizeof(DWORD)) return false;
   std::memcpy(&data, bytes.data(), sizeof(DWORD));
   return true;
-}
-
-bool ReadBinary(const std::string& keyPath, const char* value, std::vector<unsigned char>& data) {
-  return ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &data);
 }
 
 }  // namespace orvex::test
