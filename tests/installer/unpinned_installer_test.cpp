@@ -36,7 +36,7 @@ TEST_F(UnpinnedInstaller, RunsUnsignedAndSignedPackages) {
 // ends by itself; a first installation reports the time-out, an update check
 // shows nothing (no one would answer a box); nothing runs and the next check
 // stays due. (Silent in the package, with the shipped limit: the reliability
-// suite's PackageFaults.)
+// suite's ServerFaults.)
 TEST_F(UnpinnedInstaller, ASilentServerEndsThePhaseAsAFailure) {
   for (const bool update : {true, false}) {
     SCOPED_TRACE(update ? "update check" : "first installation");

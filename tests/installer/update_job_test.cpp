@@ -57,7 +57,7 @@ TEST_F(Road, FirstInstallationDownloadsWithProgressAndRunsThePackage) {
   EXPECT_TRUE(FindTopLevelWindows(0, "#32770", "Confirm Download").empty()) << "a first installation asks nothing";
 
   // The package runs from the downloads folder with the dialog hidden, and the
-  // installer waits for it (the reliability suite's KillInstaller, too).
+  // installer waits for it.
   ASSERT_TRUE(WaitUntil([&] { return SetupRan(lower_); }, kRoadTimeoutMs)) << "the package never ran";
   EXPECT_FALSE(::IsWindowVisible(dialog));
   EXPECT_EQ(ReadSetupRecord(lower_).path, PackagePath(PackageName("1-0-0-5")));
@@ -225,7 +225,7 @@ TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
 // First installations that fail: the error box, owned by the dialog, says so;
 // nothing runs, the next check stays due, and the dialog is gone before the
 // control is released. (Other faults of the server: the reliability suite's
-// RecordFaults and PackageFaults.) A package shorter than its four-byte
+// ServerFaults.) A package shorter than its four-byte
 // signature, or of size 0, is none, rather than a file to verify.
 using FailedDownload = RoadTest;
 
