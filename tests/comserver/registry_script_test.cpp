@@ -113,21 +113,6 @@ class RegistryScript : public ::testing::Test {
     ::RegCloseKey(opened);
   }
 
-  // Copies the test module (its script writes below the key named by "%Test%")
-  // into a new folder, and makes the copy the current module.
-  HMODULE UseModuleCopy(const std::wstring& folder) {
-    wchar_t self[MAX_PATH];
-    std::wstring source(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-    source.replace(source.find_last_of(L'\\') + 1, std::wstring::npos, L"registry_script_module.dll");
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    made_ = {folder, folder + L"\\registry_script_module.dll"};
-    const HMODULE copy = ::CopyFileW(source.c_str(), made_[1].c_str(), FALSE) ? ::LoadLibraryW(made_[1].c_str()) : nullptr;
-    if (copy != nullptr) loaded_.push_back(copy);
-    StopModule();
-    StartModule(emptyTable_, copy);
-    return copy;
-  }
-
   ClassTableEntry emptyTable_[1] = {};
   std::string name_;
   std::vector<std::wstring> made_;  // a folder and the file in it
@@ -223,11 +208,21 @@ TEST_F(RegistryScript, RefusalsRemovalAndRollback) {
 TEST_F(RegistryScript, ModuleScriptRunsFromTheModulesShortPath) {
   const std::wstring test(name_.begin(), name_.end());
   const SubstitutionPair pairs[] = {{L"Test", test.c_str()}, {nullptr, nullptr}};
-  wchar_t temp[MAX_PATH];
-  const HMODULE module = UseModuleCopy(std::wstring(temp, ::GetTempPathW(MAX_PATH, temp)) + L"Orvex's");
+  // A copy of the test module (its script writes below the key "%Test%"
+  // names) in a folder with an apostrophe, made the current module.
+  wchar_t path[MAX_PATH];
+  std::wstring source(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+  source.replace(source.find_last_of(L'\\') + 1, std::wstring::npos, L"registry_script_module.dll");
+  made_ = {std::wstring(path, ::GetTempPathW(MAX_PATH, path)) + L"Orvex's"};
+  made_.push_back(made_[0] + L"\\registry_script_module.dll");
+  ::CreateDirectoryW(made_[0].c_str(), nullptr);
+  ASSERT_TRUE(::CopyFileW(source.c_str(), made_[1].c_str(), FALSE));
+  const HMODULE module = ::LoadLibraryW(made_[1].c_str());
   ASSERT_NE(nullptr, module);
-  char longPath[MAX_PATH];
-  char shortPath[MAX_PATH];
+  loaded_.push_back(module);
+  StopModule();
+  StartModule(emptyTable_, module);
+  char longPath[MAX_PATH], shortPath[MAX_PATH];
   ::GetModuleFileNameA(module, longPath, MAX_PATH);
   ASSERT_NE(0u, ::GetShortPathNameA(longPath, shortPath, MAX_PATH));
   ASSERT_NE(nullptr, std::strchr(shortPath, '\''));

@@ -1,12 +1,8 @@
-// The platform calls the registry script interpreter makes, defined for its
-// native fuzz build only (included by the fuzz entry alone): the registry as an
-// in-memory tree, a double-byte code page, the task allocator, the number
-// conversion, and a module file with its script resource.
-//
-// The registry aborts on a fault of the interpreter's use of it: a handle used
-// or closed after it was closed (or never opened), a key name that names the
-// parent itself or holds a path separator, a text value written without its
-// terminating zero. Access rights are enforced as the platform does.
+// The platform calls the registry script interpreter makes, for its native fuzz
+// build only: the registry as an in-memory tree that aborts on a handle used or
+// closed when not open, a key name that names the parent itself or holds a path
+// separator, or a text value without its zero (access rights enforced); a
+// double-byte code page; the task allocator; a module file with its script.
 #pragma once
 
 #include <windows.h>
@@ -55,7 +51,9 @@ INT WINAPI lstrlenW(LPCWSTR text) {
   return length;
 }
 
-// Both conversions are asked only for terminated texts; a buffer too small fails.
+// Both conversions are asked only for terminated texts and either succeed or
+// fail for a buffer too small. Bytes widen one by one; a wide character above
+// 0xFF becomes its two bytes (the substitutions' double-byte characters).
 template <typename Out>
 int HostConverted(const std::vector<Out>& converted, Out* out, int capacity, INT length) {
   if (length != -1) HostFailure("a conversion is only asked for terminated texts");
@@ -70,25 +68,16 @@ int HostConverted(const std::vector<Out>& converted, Out* out, int capacity, INT
 }
 
 INT WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR text, INT length, LPWSTR out, INT capacity) {
-  std::vector<WCHAR> wide;
-  for (const char* p = text;; p = CharNextA(p)) {
-    const auto lead = static_cast<BYTE>(*p);
-    wide.push_back(static_cast<WCHAR>(CharNextA(p) - p == 2 ? lead << 8 | static_cast<BYTE>(p[1]) : lead));
-    if (*p == '\0') return HostConverted(wide, out, capacity, length);
-  }
+  const auto* bytes = reinterpret_cast<const BYTE*>(text);
+  return HostConverted(std::vector<WCHAR>(bytes, bytes + std::strlen(text) + 1), out, capacity, length);
 }
 
 INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT length, LPSTR out, INT capacity, LPCSTR, LPBOOL) {
   std::vector<char> bytes;
   for (const WCHAR* p = text;; ++p) {
-    const unsigned c = *p;
-    if (c >= 0x100 && HostLeadByte(c >> 8) && (c & 0xFF) != 0) {
-      bytes.push_back(static_cast<char>(c >> 8));
-      bytes.push_back(static_cast<char>(c & 0xFF));
-    } else {
-      bytes.push_back(c < 0x100 ? static_cast<char>(c) : '?');
-    }
-    if (c == 0) return HostConverted(bytes, out, capacity, length);
+    if (*p > 0xFF) bytes.push_back(static_cast<char>(*p >> 8));
+    bytes.push_back(static_cast<char>(*p & 0xFF));
+    if (*p == 0) return HostConverted(bytes, out, capacity, length);
   }
 }
 
@@ -299,14 +288,13 @@ LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const
 }
 
 // ---------------------------------------------------------------------------
-// The module file, whose name holds apostrophes, with a short form that is
-// shorter, cannot be had, or does not fit the buffer; and its one script
-// resource, held in a block of exactly the resource's size (no terminating zero).
+// The module file, whose name holds apostrophes, with a short form that can or
+// cannot be had; and its one script resource, held in a block of exactly the
+// resource's size (no terminating zero).
 
 namespace host_module {
 
-enum class ShortForm { kShorter, kFails, kTooLong };
-ShortForm shortForm = ShortForm::kShorter;
+bool shortFormFails = false;
 const char kPath[] = "C:\\Program Files\\O'Brien's\\Orvex Installer.dll";
 const char kShortPath[] = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
 std::vector<char> resource;  // the script's bytes
@@ -325,14 +313,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD size) {
 }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR name, LPSTR out, DWORD size) {
-  using host_module::ShortForm;
   if (std::strcmp(name, host_module::kPath) != 0) HostFailure("the short form of another name than the module's");
   std::memset(out, '#', size);  // whatever the buffer holds on failure must not be used
-  if (host_module::shortForm == ShortForm::kFails) {
+  if (host_module::shortFormFails) {
     hostLastError = ERROR_ACCESS_DENIED;
     return 0;
   }
-  if (host_module::shortForm == ShortForm::kTooLong || size < sizeof(host_module::kShortPath)) return size + 10;
+  if (size < sizeof(host_module::kShortPath)) return sizeof(host_module::kShortPath);
   std::memcpy(out, host_module::kShortPath, sizeof(host_module::kShortPath));
   return sizeof(host_module::kShortPath) - 1;
 }

@@ -6,8 +6,7 @@
 // Input: one control byte, then the script (as a text it ends at its first
 // NUL; the module's resource holds all of it).
 //   bits 0-2  n = 0: no run through the module's resource; else one, the
-//             module file's short form being shorter (n = 1, 4, 7), not to be
-//             had (2, 5) or not fitting the buffer (3, 6)
+//             module file's short form to be had (n odd) or not (n even)
 //   bits 3-6  n = in a further registration and unregistration the n-th
 //             allocation fails (0 = none fails)
 //   bit 7     the further runs start from a populated registry
@@ -120,8 +119,8 @@ void FurtherRuns(const std::string& text, bool populated, unsigned failing) {
 void ThroughTheModule(const std::uint8_t* script, std::size_t size, const std::string& text, unsigned kind) {
   const auto* bytes = reinterpret_cast<const char*>(script);
   host_module::resource.assign(bytes, bytes + size);
-  host_module::shortForm = static_cast<host_module::ShortForm>((kind - 1) % 3);
-  const bool byShortPath = host_module::shortForm == host_module::ShortForm::kShorter;
+  host_module::shortFormFails = kind % 2 == 0;
+  const bool byShortPath = !host_module::shortFormFails;
   host_registry::Reset();
   const HRESULT applied = orvex::ApplyRegistryScript(102, TRUE, kExtraPair);
   CheckNoKeyOpen();

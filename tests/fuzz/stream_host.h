@@ -13,6 +13,7 @@
 #include <ocidl.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -103,16 +104,12 @@ HRESULT HostConverted(const VARIANTARG& source, VARTYPE target, VARIANTARG& conv
     return source.vt == target ? S_OK : DISP_E_TYPEMISMATCH;
   }
   if (target == VT_BSTR) {
+    char digits[24];
     OLECHAR text[24];
-    UINT length = 0;
-    if (source.vt == VT_BSTR) {
-      converted.bstrVal = SysAllocStringLen(source.bstrVal, SysStringLen(source.bstrVal));
-    } else {
-      char digits[24];
-      std::snprintf(digits, sizeof(digits), "%llu", static_cast<unsigned long long>(source.ullVal));
-      for (const char* p = digits; *p != '\0'; ++p) text[length++] = static_cast<OLECHAR>(*p);
-      converted.bstrVal = SysAllocStringLen(text, length);
-    }
+    const int length = std::snprintf(digits, sizeof(digits), "%llu", static_cast<unsigned long long>(source.ullVal));
+    std::copy(digits, digits + length, text);
+    converted.bstrVal = source.vt == VT_BSTR ? SysAllocStringLen(source.bstrVal, SysStringLen(source.bstrVal))
+                                             : SysAllocStringLen(text, static_cast<UINT>(length));
     return converted.bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
   }
   if (source.vt != VT_BSTR) {
