@@ -44,11 +44,8 @@ class RegistryScript : public ::testing::Test {
            name_ + "' {\r\n" + body + "\r\n} } } } }\r\n";
   }
 
-  // What names a case of Block in a failure: its body.
-  static std::string Named(const std::string& script) {
-    const std::size_t body = script.find("' {\r\n");
-    return script.substr(body == std::string::npos ? 0 : body + 5, 160);
-  }
+  // What names a case in a failure: the body of its Block (else from its fifth byte).
+  static std::string Named(const std::string& script) { return script.substr(script.find("' {\r\n") + 5, 160); }
 
   std::string Path(const std::string& key) const { return kTestsKey + name_ + (key.empty() ? "" : "\\" + key); }
 
