@@ -61,22 +61,16 @@ TEST_F(Road, FirstInstallationDownloadsWithProgressAndRunsThePackage) {
   ASSERT_TRUE(WaitUntil([&] { return SetupRan(lower_); }, kRoadTimeoutMs)) << "the package never ran";
   EXPECT_FALSE(::IsWindowVisible(dialog));
   EXPECT_EQ(ReadSetupRecord(lower_).path, PackagePath(PackageName("1-0-0-5")));
-  EXPECT_FALSE(installer.Ended());
+  EXPECT_FALSE(installer.Wait(0));
   ::SetEvent(go.Get());
   ASSERT_TRUE(installer.Wait());
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
   EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
   EXPECT_TRUE(HasNextUpdateTime(product_));
   EXPECT_TRUE(ReadFileBytes(PackagePath(PackageName("1-0-0-5"))) == SamplePackageBytes()) << "the package as served";
-  const std::vector<std::string> requests = LoggedRequests("/" + lower_ + "/");
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(requests[0].find("OrvexInstaller"), std::string::npos) << "user agent";
-  EXPECT_NE(requests[0].find("*/*"), std::string::npos) << "Accept header";
 }
 
-// Cancel ends the job without waiting for a server that hangs mid-download:
-// nothing said, nothing run, the next check due, and the partial package left
-// as it was written.
+// Cancel aborts a download the server hangs: nothing said, nothing run, the next check due.
 TEST_F(Road, CancelEndsAHangingDownloadQuietly) {
   UseProduct("RoadCancel");
   PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
@@ -85,8 +79,6 @@ TEST_F(Road, CancelEndsAHangingDownloadQuietly) {
   CheckHost host(product_);
   const HWND dialog = WaitForBox("Orvex Smart Installer: Downloading RoadCancel...");
   ASSERT_NE(dialog, nullptr);
-  // The 20000 bytes the server sent come in faster than the pace shows
-  // counts; the count reached is shown all the same while the read waits.
   ASSERT_TRUE(WaitUntil([&] { return Item(dialog, 203).rfind("19K of ", 0) == 0; }, kRoadTimeoutMs))
       << Item(dialog, 203);
   ASSERT_TRUE(PressButton(dialog, "Cancel"));
@@ -95,9 +87,6 @@ TEST_F(Road, CancelEndsAHangingDownloadQuietly) {
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
   EXPECT_FALSE(SetupRan(lower_));
   EXPECT_FALSE(HasNextUpdateTime(product_));
-  const std::string partial = ReadFileBytes(PackagePath(PackageName("1-0-0-5")));
-  EXPECT_GE(partial.size(), 5000u);
-  EXPECT_LT(partial.size(), SamplePackageBytes().size());
 }
 
 // An update check: the installer works alone after the check returned.
@@ -115,9 +104,7 @@ class Update : public RoadTest {
   std::unique_ptr<InstallerEnd> end_;
 };
 
-// Checks that show nothing: up to date, the next check is recorded (an offered
-// 32768.0.0.0 is older: the high half compares signed); without an answer from
-// the server it stays due.
+// Up to date (32768.0.0.0 is older: the high half compares signed) or unanswered: nothing shown.
 TEST_F(Update, ShowsNothingWhenUpToDateOrUnanswered) {
   UseProduct("RoadQuiet");
   PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5", 0);
@@ -169,11 +156,7 @@ TEST_F(Update, ConfirmDownloadNoDeclinesYesInstalls) {
   EXPECT_TRUE(HasNextUpdateTime(product_));
 }
 
-// A package kept from an earlier download, of the record's size, is offered
-// to the user; kept, it runs in place, else it is downloaded again. It is
-// judged as a downloaded one, on the handle it then runs from: replaced by an
-// unsigned program, signed but without the four bytes, or grown while the user
-// was asked, it is refused.
+// A kept package of the record's size is offered, then judged like a downloaded one.
 TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
   UseProduct("RoadKept");
   const std::string sample = SamplePackageBytes();
@@ -223,10 +206,7 @@ TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
 }
 
 // First installations that fail: the error box, owned by the dialog, says so;
-// nothing runs, the next check stays due, and the dialog is gone before the
-// control is released. (Other faults of the server: the reliability suite's
-// ServerFaults.) A package shorter than its four-byte
-// signature, or of size 0, is none, rather than a file to verify.
+// nothing runs, the next check stays due, the dialog is gone before the release.
 using FailedDownload = RoadTest;
 
 TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
@@ -268,9 +248,6 @@ TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
     ASSERT_NE(box, nullptr);
     const HWND dialog = ::GetWindow(box, GW_OWNER);
     EXPECT_EQ(WindowText(dialog), dialogTitle);
-    EXPECT_EQ(Item(dialog, 206), "Information about RoadFailed");
-    EXPECT_EQ(Item(dialog, 205), "'RoadFailed' is required to view this document. Please wait while this software "
-                                 "is being downloaded.");
     EXPECT_EQ(Item(dialog, 208), c.description);
     EXPECT_FALSE(host.Done());
     EXPECT_TRUE(Answer("Error Accessing Internet", "OK", c.shown));
