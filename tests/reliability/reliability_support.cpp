@@ -64,18 +64,6 @@ std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>&
   return found;
 }
 
-DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs) {
-  DWORD pid = 0;
-  WaitUntil(
-      [&] {
-        const std::vector<DWORD> found = ChildProcesses(exeName, {parent});
-        pid = found.empty() ? 0 : found.front();
-        return pid != 0;
-      },
-      timeoutMs);
-  return pid;
-}
-
 bool KillProcess(DWORD pid) {
   const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
   return process && ::TerminateProcess(process.Get(), 9) &&
