@@ -16,33 +16,20 @@
 namespace orvex::test {
 namespace {
 
-// The control's side of a rendezvous: an update check's block and the events.
-class TestRendezvous {
- public:
+// The control's side of a rendezvous, its block filled for an update check of this name.
+struct TestRendezvous : PlayedRendezvous {
   TestRendezvous(const std::string& name, bool withMapping, bool withSync)
-      : mapping_(withMapping ? ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                    sizeof(RendezvousBlock), (kInfoPrefix + name).c_str())
-                             : nullptr),
-        installing_(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())),
-        sync_(withSync ? ::CreateEventA(nullptr, TRUE, FALSE, (kSyncPrefix + name).c_str()) : nullptr) {
-    if (!mapping_) return;
-    block = static_cast<RendezvousBlock*>(::MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+      : PlayedRendezvous(name, withMapping, withSync), block(Block()) {
+    if (block == nullptr) return;
     name.copy(block->productName, sizeof(block->productName) - 1);
     std::strcpy(block->infoBaseUrl, BuiltInInfoBaseUrl());
     std::snprintf(block->downloadBaseUrl, sizeof(block->downloadBaseUrl), "%s%s/download/", BuiltInInfoBaseUrl(),
                   name.c_str());
     block->installedVersion = PackedVersion::Make(1, 0, 0, 0);
   }
-  ~TestRendezvous() {
-    if (block != nullptr) ::UnmapViewOfFile(block);
-  }
-  bool InstallingSet() const { return ::WaitForSingleObject(installing_.Get(), 0) == WAIT_OBJECT_0; }
-  bool SyncSet() const { return sync_ && ::WaitForSingleObject(sync_.Get(), 0) == WAIT_OBJECT_0; }
-
-  RendezvousBlock* block = nullptr;
-
- private:
-  UniqueHandle mapping_, installing_, sync_;
+  bool InstallingSet() const { return IsSet(installing); }
+  bool SyncSet() const { return IsSet(sync); }
+  RendezvousBlock* const block;
 };
 
 // Runs the installer from the Windows directory with this argument: its exit code.

@@ -27,7 +27,7 @@ class PageHostProcess {
   DWORD Wait(DWORD timeoutMs) const { return host_ != nullptr ? host_->Wait(timeoutMs) : STILL_ACTIVE; }
 
   // The log as written so far, one event per line.
-  std::vector<std::string> Log() const;
+  std::string LogText() const;
   // Whether these lines stand in the log in this order (others between them).
   bool LogHasInOrder(const std::vector<std::string>& lines) const;
 

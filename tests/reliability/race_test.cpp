@@ -175,27 +175,6 @@ TEST_F(Race, EightHostsShareOneInstaller) {
   }
 }
 
-// The leader's side of a rendezvous, its block filled when the test says so.
-class PlayedLeader {
- public:
-  explicit PlayedLeader(const std::string& name)
-      : mapping_(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRendezvousBlockSize,
-                                      (kInfoPrefix + name).c_str())),
-        view_(mapping_ ? ::MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRendezvousBlockSize) : nullptr),
-        installing_(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())),
-        sync_(::CreateEventA(nullptr, TRUE, FALSE, (kSyncPrefix + name).c_str())) {}
-  bool Ready() const { return view_ && installing_ && sync_; }
-  RendezvousBlock& Block() const { return *view_.As<RendezvousBlock>(); }
-  void Acknowledge() const { ::SetEvent(sync_.Get()); }
-  void Release() const { ::SetEvent(installing_.Get()); }
-
- private:
-  UniqueHandle mapping_;
-  MappedView view_;
-  UniqueHandle installing_;
-  UniqueHandle sync_;
-};
-
 // Joined while the block is empty, the follower reads it only after the acknowledgement.
 TEST_F(Race, AFollowerReadsTheBlockOnlyAfterTheAcknowledgement) {
   Use("RaceEarlyFollower");
@@ -203,19 +182,19 @@ TEST_F(Race, AFollowerReadsTheBlockOnlyAfterTheAcknowledgement) {
   plan.info.assign(product_.begin(), product_.end());
   for (const bool first : {false, true}) {
     SCOPED_TRACE(first ? "a first installation" : "an update");
-    PlayedLeader leader(product_);
-    ASSERT_TRUE(leader.Ready());
+    const PlayedRendezvous leader(product_);
+    ASSERT_NE(leader.Block(), nullptr);
     ControlHost follower(plan);
-    const AtScopeEnd release([&leader] { leader.Release(); });
+    const AtScopeEnd release([&leader] { ::SetEvent(leader.installing.Get()); });
     ASSERT_TRUE(WindowThreadPumps(follower.Window(), kStepMs)) << "the follower is not waiting in its check";
     EXPECT_FALSE(follower.Done()) << "the follower did not wait for the acknowledgement";
     EXPECT_TRUE(follower.Events().empty()) << "the empty block was taken for a first installation";
-    if (!first) leader.Block().installedVersion = PackedVersion::Make(1, 0, 0, 0);
-    leader.Acknowledge();
+    if (!first) leader.Block()->installedVersion = PackedVersion::Make(1, 0, 0, 0);
+    ::SetEvent(leader.sync.Get());
     if (first) {
       EXPECT_TRUE(WaitUntil([&] { return MinimisedAndDisabled(follower.Window()); }, kStepMs));
       EXPECT_FALSE(follower.Done());
-      leader.Release();
+      ::SetEvent(leader.installing.Get());
     }
     ASSERT_TRUE(follower.WaitDone(kStepMs));
     EXPECT_EQ(follower.Events(), first ? kFirstInstallationEvents : std::vector<std::string>{});

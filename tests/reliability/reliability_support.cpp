@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "object_names.h"
-#include "win_handles.h"
 
 namespace orvex::test {
 
@@ -36,6 +35,14 @@ DWORD ChildProcess::Wait(DWORD timeoutMs) const {
   ::GetExitCodeProcess(process_, &code);
   return code;
 }
+
+PlayedRendezvous::PlayedRendezvous(const std::string& name, bool withMapping, bool withSync)
+    : mapping(withMapping ? ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRendezvousBlockSize,
+                                                 (kInfoPrefix + name).c_str())
+                          : nullptr),
+      installing(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())),
+      sync(withSync ? ::CreateEventA(nullptr, TRUE, FALSE, (kSyncPrefix + name).c_str()) : nullptr),
+      view_(mapping ? ::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRendezvousBlockSize) : nullptr) {}
 
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs) {
   return WaitUntil(

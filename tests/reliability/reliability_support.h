@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "rendezvous_block.h"
+#include "win_handles.h"
+
 namespace orvex::test {
 
 // The installer's program file, as the process list names it.
@@ -55,6 +58,20 @@ bool WaitUntil(Condition condition, DWORD timeoutMs) {
   }
   return true;
 }
+
+// The control's side of a rendezvous, played by a test: the mapping (a zeroed
+// block; optional), "installing_" and "sync_" (optional) + name.
+class PlayedRendezvous {
+ public:
+  PlayedRendezvous(const std::string& name, bool withMapping = true, bool withSync = true);
+  static bool IsSet(const UniqueHandle& event) { return event && ::WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0; }
+  RendezvousBlock* Block() const { return view_.As<RendezvousBlock>(); }
+
+  UniqueHandle mapping, installing, sync;
+
+ private:
+  MappedView view_;
+};
 
 // Waits until none of the rendezvous's named objects can be opened any more.
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs);

@@ -83,8 +83,7 @@ class ServerFaults : public RoadTest {
       for (DWORD installer : ChildProcesses(kInstallerExe, {host.Pid()})) KillProcess(installer);
       ADD_FAILURE() << "the page was still loading after " << pageMs << " ms";
     }
-    std::string log;
-    for (const std::string& line : host.Log()) log += line + "\n";
+    const std::string log = host.LogText();
     EXPECT_EQ(host.Wait(5000), 0u) << "the page host did not end normally\n" << log;
     EXPECT_TRUE(host.LogHasInOrder({"window minimised", "window disabled", "window enabled", "window restored"}))
         << "the page's window did not come back as it went\n" << log;
