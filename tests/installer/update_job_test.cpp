@@ -131,7 +131,8 @@ TEST_F(Update, ShowsNothingWhenUpToDateOrUnanswered) {
   EXPECT_FALSE(SetupRan(lower_));
 }
 
-TEST_F(Update, ConfirmDownloadNoDeclinesYesInstalls) {
+// (Yes: the kept-package cases below.)
+TEST_F(Update, DeclinedUpdateIsAskedAgain) {
   UseProduct("RoadConfirm");
   PublishSample(PackedVersion::Make(2, 0, 1, 15), "2-0-1-15");
   const std::string question =
@@ -142,18 +143,6 @@ TEST_F(Update, ConfirmDownloadNoDeclinesYesInstalls) {
   ASSERT_TRUE(end_->Wait());
   EXPECT_FALSE(HasNextUpdateTime(product_)) << "a declined update is asked again next time";
   EXPECT_TRUE(LoggedRequests("/" + lower_ + "/download/").empty());
-
-  SetFault(PackageServerPath("2-0-1-15"), R"({"drip": {"chunk": 32768, "delay_ms": 50}})");
-  Start(PackedVersion::Make(2, 0, 1, 0));
-  ASSERT_TRUE(Answer("Confirm Download", "Yes", question));
-  // Only now a dialog: an update's information line, and the record's description.
-  const HWND dialog = WaitForBox("Orvex Smart Installer: Downloading RoadConfirm...");
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(Item(dialog, 205), "Latest version of RoadConfirm is being downloaded. Please wait...");
-  EXPECT_TRUE(WaitUntil([&] { return Item(dialog, 208) == "The sample viewer, for tests"; }, kRoadTimeoutMs));
-  ASSERT_TRUE(end_->Wait());
-  EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
-  EXPECT_TRUE(HasNextUpdateTime(product_));
 }
 
 // A kept package of the record's size is offered, then judged like a downloaded one.
