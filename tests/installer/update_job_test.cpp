@@ -157,7 +157,9 @@ TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
       {"signed, grown while the user was asked", sample, "Yes", true, false},
   };
   const std::string path = PackagePath(PackageName("1-0-0-5"));
-  ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
+  const std::string folder = DownloadsFolder();
+  ::CreateDirectoryA(folder.substr(0, folder.rfind('\\')).c_str(), nullptr);
+  ::CreateDirectoryA(folder.c_str(), nullptr);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     PublishPackage(PackageName("1-0-0-5"), sample);
