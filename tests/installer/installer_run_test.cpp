@@ -1,5 +1,4 @@
-// The installer's start-up and its side of the rendezvous: the real program
-// started directly, and its run in this process.
+// The installer's side of the rendezvous: the real program, and its run in this process.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,65 +10,38 @@
 #include "download_hosts.h"
 #include "installer_run.h"
 #include "object_names.h"
+#include "reliability_support.h"
 #include "win_handles.h"
 
 namespace orvex::test {
 namespace {
 
-// The objects the control creates for a rendezvous, made here by the test:
-// a block for an update check of this name (no window), and the events.
-class TestRendezvous {
- public:
+// The control's side of a rendezvous, its block filled for an update check of this name.
+struct TestRendezvous : PlayedRendezvous {
   TestRendezvous(const std::string& name, bool withMapping, bool withSync)
-      : mapping_(withMapping ? ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                    sizeof(RendezvousBlock), (kInfoPrefix + name).c_str())
-                             : nullptr),
-        installing_(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())),
-        sync_(withSync ? ::CreateEventA(nullptr, TRUE, FALSE, (kSyncPrefix + name).c_str()) : nullptr) {
-    if (!mapping_) return;
-    block = static_cast<RendezvousBlock*>(::MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+      : PlayedRendezvous(name, withMapping, withSync), block(Block()) {
+    if (block == nullptr) return;
     name.copy(block->productName, sizeof(block->productName) - 1);
     std::strcpy(block->infoBaseUrl, BuiltInInfoBaseUrl());
     std::snprintf(block->downloadBaseUrl, sizeof(block->downloadBaseUrl), "%s%s/download/", BuiltInInfoBaseUrl(),
                   name.c_str());
     block->installedVersion = PackedVersion::Make(1, 0, 0, 0);
   }
-  ~TestRendezvous() {
-    if (block != nullptr) ::UnmapViewOfFile(block);
-  }
-  bool InstallingSet() const { return ::WaitForSingleObject(installing_.Get(), 0) == WAIT_OBJECT_0; }
-  bool SyncSet() const { return sync_ && ::WaitForSingleObject(sync_.Get(), 0) == WAIT_OBJECT_0; }
-
-  RendezvousBlock* block = nullptr;
-
- private:
-  UniqueHandle mapping_, installing_, sync_;
+  bool InstallingSet() const { return IsSet(installing); }
+  bool SyncSet() const { return IsSet(sync); }
+  RendezvousBlock* const block;
 };
 
-// Runs the installer from the Windows directory with this argument: its exit
-// code, or -1 when it did not end in time.
-long RunInstaller(const std::string& argument) {
+// Runs the installer from the Windows directory with this argument: its exit code.
+DWORD RunInstaller(const std::string& argument) {
   char windows[MAX_PATH];
   const UINT length = ::GetWindowsDirectoryA(windows, MAX_PATH);
-  std::string commandLine = "\"" + std::string(windows, length) + "\\OrvexInstaller.exe\" " + argument;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return -2;
-  }
-  const UniqueHandle thread(process.hThread), handle(process.hProcess);
-  DWORD exitCode = 0;
-  if (::WaitForSingleObject(handle.Get(), 30000) != WAIT_OBJECT_0) return -1;
-  ::GetExitCodeProcess(handle.Get(), &exitCode);
-  return static_cast<long>(exitCode);
+  return ChildProcess("\"" + std::string(windows, length) + "\\OrvexInstaller.exe\" " + argument).Wait(30000);
 }
 
-// The program started directly: without a full rendezvous, or with a name the
-// control would refuse, it ends at once with nothing signalled; "installing_"
-// is set at shutdown even without "sync_"; a block whose texts are not
-// terminated runs no job, yet both events are set.
+// Without a full rendezvous, or with a name the control would refuse, the
+// installer ends at once with nothing signalled; without "sync_" it still sets
+// "installing_"; a garbled block runs no job, yet both events are set.
 TEST(InstallerStart, EndsAtOnceAndSignalsOnlyAFullRendezvous) {
   const struct {
     std::string name;
@@ -88,15 +60,13 @@ TEST(InstallerStart, EndsAtOnceAndSignalsOnlyAFullRendezvous) {
     SCOPED_TRACE("rendezvous '" + c.name + "'");
     TestRendezvous rendezvous(c.name, c.mapping, c.sync);
     if (c.garbled) std::memset(rendezvous.block, 'x', sizeof(RendezvousBlock));
-    EXPECT_EQ(RunInstaller(c.name), 0);
+    EXPECT_EQ(RunInstaller(c.name), 0u);
     EXPECT_EQ(rendezvous.InstallingSet(), c.installingSet);
     EXPECT_EQ(rendezvous.SyncSet(), c.syncSet);
   }
 }
 
-// The job reads a copy of the block, taken once and checked: a block the
-// control could not have written for this name runs no job, and a change to
-// the shared block after the check reaches nothing.
+// The job reads only the copy of the block it checked.
 TEST(InstallerStart, TheJobReadsOnlyTheCopyItChecked) {
   const struct {
     const char* what;

@@ -1,5 +1,4 @@
-// The progress dialog, driven in this process with the installer's own
-// resources, read and pressed through the UI robot.
+// The progress dialog, in this process with the installer's own resources.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -20,8 +19,7 @@
 namespace orvex::test {
 namespace {
 
-// The clock of the dialog's pace: still unless a test moves it, or a whole
-// second on at every reading, so that every count is shown.
+// The pace's clock: still, or a second on at every reading so that every count shows.
 ULONGLONG nowMs = 0;
 bool stepping = true;
 ULONGLONG WINAPI TestClock() { return stepping ? nowMs += 1000 : nowMs; }
@@ -72,9 +70,8 @@ TEST_F(ProgressDialog, ProgressTextAndBar) {
   }
 }
 
-// A count within the pace's interval (33 ms) of the last one shown is held
-// off the screen until the pace's timer shows it or the count stops; the
-// first count, the final one and an empty one are shown at once.
+// A count within the pace's interval is held until its timer or the count's end; the
+// first, final and empty ones show at once.
 TEST_F(ProgressDialog, HeldCountIsShownByTheTimerOrWhenTheCountStops) {
   stepping = false;
   window_.Show("info", nullptr);
@@ -114,7 +111,6 @@ TEST_F(ProgressDialog, StatusLineJoinsCutsAndNeedsADialog) {
       << "cut to the 259 characters of the buffer";
 }
 
-// Sets 300 status lines from its own thread, as WinINet's threads do.
 struct StatusWriter {
   ProgressWindow* window;
   std::atomic<bool> finished{false};
@@ -131,19 +127,12 @@ DWORD WINAPI WriteStatuses(void* param) {
   return 0;
 }
 
-// A status line from another thread (WinINet's, perhaps holding the run's
-// transfer lock the dialog's thread waits for) never waits for the dialog's
-// thread, and never mixes with a progress text composed at the same time.
+// A status line from WinINet's thread never waits for the dialog's, nor mixes with its progress text.
 TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherWaitsNorMixesWithProgress) {
   window_.Show("info", nullptr);
-  StatusWriter idle{&window_};
-  HANDLE thread = ::CreateThread(nullptr, 0, WriteStatuses, &idle, 0, nullptr);
-  EXPECT_EQ(::WaitForSingleObject(thread, 30000), WAIT_OBJECT_0) << "the status lines wait for this thread";
-  ::CloseHandle(thread);
   StatusWriter writer{&window_};
-  thread = ::CreateThread(nullptr, 0, WriteStatuses, &writer, 0, nullptr);
+  const HANDLE thread = ::CreateThread(nullptr, 0, WriteStatuses, &writer, 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  // The job thread's side: progress texts composed while the status lines come in.
   const ULONGLONG deadline = ::GetTickCount64() + 30000;
   for (DWORD done = 1024; !writer.finished && ::GetTickCount64() < deadline; done = done % 1048576 + 1024) {
     window_.SetProgress(done, 1048576);
@@ -152,7 +141,7 @@ TEST_F(ProgressDialog, StatusFromAnotherThreadNeitherWaitsNorMixesWithProgress) 
                   static_cast<unsigned long>(done / 1024), static_cast<int>(done * 100ull / 1048576));
     ASSERT_EQ(Item(IDC_PROGRESS_TEXT), expected);
   }
-  EXPECT_TRUE(writer.finished) << "the status writer is stuck";
+  EXPECT_TRUE(writer.finished) << "the status lines wait for this thread";
   EXPECT_EQ(::WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   ::CloseHandle(thread);
   // The lines came as posted notices: the last one shows the last line.

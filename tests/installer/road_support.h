@@ -1,7 +1,5 @@
-// The whole road for installer tests: the real install check starts the real
-// installer, which talks to the information server on the loopback. Tests
-// publish records and packages into the server's folder, choose its faults,
-// answer the installer's questions and read what the sample setup recorded.
+// The real check starts the real installer against the loopback information
+// server; tests publish records, packages and faults there and answer the boxes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,7 +26,6 @@ bool FileExists(const std::string& path);
 // The built sample setup package (starts with 'M','Z',0x01,0x01).
 std::string SamplePackageBytes();
 
-// The downloads folder and a package file's path in it.
 std::string DownloadsFolder();
 
 // What the sample setup recorded when it ran for this product (lowercase).
@@ -38,11 +35,9 @@ struct SetupRecord {
 };
 SetupRecord ReadSetupRecord(const std::string& lowerProduct);
 
-// Whether the sample setup ran for this product (lowercase).
 bool SetupRan(const std::string& lowerProduct);
 
-// The installer's release of a rendezvous, seen through "installing_" opened
-// before the check starts.
+// "installing_" + name, opened before the check starts.
 class InstallerEnd {
  public:
   explicit InstallerEnd(const std::string& name);
@@ -57,8 +52,7 @@ class InstallerEnd {
 
 class RoadTest : public ::testing::Test {
  protected:
-  // Chooses the product of this test: cleans its keys, files and records
-  // before and after.
+  // Chooses the product of this test: cleans its keys, files and records before and after.
   void UseProduct(const std::string& product);
 
   // <product>/info.txt and <product>/download/<package> on the server.
@@ -69,9 +63,7 @@ class RoadTest : public ::testing::Test {
   void PublishPackage(const std::string& fileName, const std::string& bytes);
   // A record offering the sample package at this version, and the package.
   void PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays = 7);
-  // Writes <serverPath>.fault ("{}": no fault). The fault must be served: the
-  // server's log must show it on that path before the test ends or the path's
-  // fault is set again.
+  // Writes <serverPath>.fault ("{}": no fault).
   void SetFault(const std::string& serverPath, const std::string& json);
   std::string PackagePath(const std::string& fileName) const { return DownloadsFolder() + "\\" + fileName; }
   // The requests the server logged since UseProduct (or MarkLog), for paths containing the text.
@@ -83,17 +75,9 @@ class RoadTest : public ::testing::Test {
   std::string product_;
   std::string lower_;
   std::streamoff logStart_ = 0;
-
- private:
-  struct SetFaultOnPath {
-    std::string path, json;
-    std::streamoff logFrom;
-  };
-  void ExpectServed(const SetFaultOnPath& fault) const;
-  std::vector<SetFaultOnPath> faults_;
 };
 
-// Waits for a top-level window of any process with this class and title.
+// Waits for a dialog box of any process with this title.
 HWND WaitForBox(const char* title, DWORD timeoutMs = kRoadTimeoutMs);
 
 // Presses a button of the box of this title, which must say the text; false

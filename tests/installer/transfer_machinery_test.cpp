@@ -1,14 +1,11 @@
-// The installer's waits, status callback, cancel watcher and folder bounds, in
-// this process.
+// The installer's waits, status callback and folder bounds, in this process.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <wininet.h>
 
-#include <atomic>
 #include <string>
 
-#include "cancel_watcher.h"
 #include "downloads_folder.h"
 #include "installer_run.h"
 #include "internet_status.h"
@@ -48,7 +45,6 @@ DWORD OnThread(LPTHREAD_START_ROUTINE function, void* param, DWORD timeoutMs = 3
 DWORD WINAPI WaitForCompletionThread(void* run) {
   return static_cast<DWORD>(WaitForCompletion(*static_cast<InstallerRun*>(run)));
 }
-DWORD WINAPI WatcherThread(void* run) { return CancelWatcher(static_cast<InstallerRun*>(run)); }
 HANDLE timerFired;
 void CALLBACK SetTimerFired(HWND, UINT, UINT_PTR, DWORD) { ::SetEvent(timerFired); }
 
@@ -79,15 +75,12 @@ TEST_F(Machinery, EveryWaitEnds) {
   ::SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
   EXPECT_EQ(CompletionOfFailedCall(run_), 0u);
   EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_NAME_NOT_RESOLVED));
-  // An operation of which WinINet reports nothing is given up after the
-  // stall limit (this program's is short) as a time-out.
+  // Nothing reported: given up after the (short, in this build) stall limit.
   EXPECT_EQ(OnThread(WaitForCompletionThread, &run_), 0u) << "the completion wait has no end";
   EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
 }
 
-// The run outlives every handle it created: until each has delivered its
-// closing notification, it is not to be deleted. A closed handle is not
-// closed again by the watcher.
+// The run outlives every handle until its closing notification; a closed handle is forgotten.
 TEST_F(Machinery, CallbackRecordsHandlesAndResults) {
   const auto handle = reinterpret_cast<HINTERNET>(static_cast<ULONG_PTR>(0xC0DE));
   const auto request = reinterpret_cast<HINTERNET>(static_cast<ULONG_PTR>(0xBEEF));
@@ -108,62 +101,6 @@ TEST_F(Machinery, CallbackRecordsHandlesAndResults) {
   EXPECT_EQ(run_.asyncResult, reinterpret_cast<DWORD_PTR>(handle)) << "the whole handle, on 64 bits too";
   EXPECT_EQ(run_.asyncError, 12029u);
   EXPECT_TRUE(Signalled(run_.requestCompleteEvent));
-}
-
-// Whether another thread can take the run's transfer lock at this moment.
-DWORD WINAPI TryTheLock(void* run) {
-  const HANDLE lock = static_cast<InstallerRun*>(run)->transferLock;
-  if (::WaitForSingleObject(lock, 0) != WAIT_OBJECT_0) return 0;
-  ::ReleaseMutex(lock);
-  return 1;
-}
-
-std::atomic<int> closingsWithTheLockFree;
-std::atomic<int> closingsWithTheLockHeld;
-
-void CALLBACK ProbingStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
-                                    DWORD length) {
-  if (status == INTERNET_STATUS_HANDLE_CLOSING && context != 0) {
-    ++(OnThread(TryTheLock, reinterpret_cast<void*>(context), 10000) == 1 ? closingsWithTheLockFree
-                                                                          : closingsWithTheLockHeld);
-  }
-  InternetStatusCallback(handle, context, status, information, length);
-}
-
-// Closing may deliver notifications on the closing thread; the status
-// callback takes the lock, on other threads too. At the stop the watcher
-// closes the live handle outside the lock.
-TEST_F(Machinery, TheWatcherClosesTheHandleOutsideTheLock) {
-  closingsWithTheLockFree = closingsWithTheLockHeld = 0;
-  HINTERNET internet = ::InternetOpenA("test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
-  ASSERT_NE(internet, nullptr);
-  ::InternetSetStatusCallback(internet, ProbingStatusCallback);
-  HINTERNET connection = ::InternetConnectA(internet, "127.0.0.1", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
-                                            reinterpret_cast<DWORD_PTR>(&run_));
-  ASSERT_NE(connection, nullptr);
-  ASSERT_NE(run_.currentHandle, nullptr);
-  const HANDLE watcher = ::CreateThread(nullptr, 0, WatcherThread, &run_, 0, nullptr);
-  ::SetEvent(run_.stopEvent);
-  EXPECT_EQ(::WaitForSingleObject(watcher, 10000), WAIT_OBJECT_0);
-  ::CloseHandle(watcher);
-  EXPECT_TRUE(run_.WaitForHandlesClosed(10000));
-  EXPECT_GE(closingsWithTheLockFree, 1);
-  EXPECT_EQ(closingsWithTheLockHeld, 0);
-  ::InternetCloseHandle(internet);
-}
-
-TEST_F(Machinery, UrlWithoutAHostGivesUpThePhaseAndAfterCancelNoPhaseOpensAnything) {
-  static bool read;
-  read = false;
-  const ULONGLONG start = ::GetTickCount64();
-  for (const char* url : {"http:///quillon/info.txt", "no url at all"}) {
-    RunTransfer(run_, url, [](InstallerRun&, HINTERNET) { read = true; });
-  }
-  EXPECT_FALSE(read);
-  EXPECT_LT(::GetTickCount64() - start, 5000u);
-  ::SetEvent(run_.stopEvent);
-  RunTransfer(run_, "http://127.0.0.1/quillon/info.txt", [](InstallerRun&, HINTERNET) { read = true; });
-  EXPECT_FALSE(Signalled(run_.handleCreatedEvent)) << "a phase connected after Cancel";
 }
 
 TEST(DownloadsFolder, PathsNeverOverflowTheirBuffers) {

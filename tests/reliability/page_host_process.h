@@ -14,23 +14,20 @@ namespace orvex::test {
 
 class PageHostProcess {
  public:
-  // Writes the page to the temporary folder as "orvex_<name>.html" and starts
-  // OrvexPageHost.exe on it with "--log LOG --close-after MS" (no timed close
-  // for INFINITE) and the options.
+  // Writes the page to %TEMP%\orvex_<name>.html and starts the page host on it
+  // (no timed close for INFINITE).
   PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs = 100,
                   const std::string& options = "");
-  // Ends the host if it still runs; removes the page and the log.
   ~PageHostProcess();
   PageHostProcess(const PageHostProcess&) = delete;
   PageHostProcess& operator=(const PageHostProcess&) = delete;
 
   bool Started() const { return host_ != nullptr && host_->Started(); }
   DWORD Pid() const { return host_ != nullptr ? host_->Pid() : 0; }
-  // Its exit code once it ended within timeoutMs; STILL_ACTIVE otherwise.
   DWORD Wait(DWORD timeoutMs) const { return host_ != nullptr ? host_->Wait(timeoutMs) : STILL_ACTIVE; }
 
   // The log as written so far, one event per line.
-  std::vector<std::string> Log() const;
+  std::string LogText() const;
   // Whether these lines stand in the log in this order (others between them).
   bool LogHasInOrder(const std::vector<std::string>& lines) const;
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "object_names.h"
-#include "win_handles.h"
 
 namespace orvex::test {
 
@@ -37,6 +36,14 @@ DWORD ChildProcess::Wait(DWORD timeoutMs) const {
   return code;
 }
 
+PlayedRendezvous::PlayedRendezvous(const std::string& name, bool withMapping, bool withSync)
+    : mapping(withMapping ? ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRendezvousBlockSize,
+                                                 (kInfoPrefix + name).c_str())
+                          : nullptr),
+      installing(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str())),
+      sync(withSync ? ::CreateEventA(nullptr, TRUE, FALSE, (kSyncPrefix + name).c_str()) : nullptr),
+      view_(mapping ? ::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kRendezvousBlockSize) : nullptr) {}
+
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs) {
   return WaitUntil(
       [&] {
@@ -62,18 +69,6 @@ std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>&
     }
   }
   return found;
-}
-
-DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs) {
-  DWORD pid = 0;
-  WaitUntil(
-      [&] {
-        const std::vector<DWORD> found = ChildProcesses(exeName, {parent});
-        pid = found.empty() ? 0 : found.front();
-        return pid != 0;
-      },
-      timeoutMs);
-  return pid;
 }
 
 bool KillProcess(DWORD pid) {

@@ -1,12 +1,13 @@
-// What the reliability tests look at from outside: the programs they start,
-// whether a rendezvous's named objects still exist, which installers a host
-// started, and bounded waits for either.
+// What the reliability tests look at from outside: programs, named objects, bounded waits.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
+
+#include "rendezvous_block.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 
@@ -15,8 +16,7 @@ constexpr char kInstallerExe[] = "OrvexInstaller.exe";
 // What a host's window goes through during a first installation.
 inline const std::vector<std::string> kFirstInstallationEvents = {"minimized", "disabled", "enabled", "restored"};
 
-// A program a test started. One that still runs when the test lets go of it
-// is ended by force, so that a failed test leaves nothing running.
+// A program a test started; ended by force if it still runs when let go.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::string& commandLine);
@@ -35,8 +35,7 @@ class ChildProcess {
   DWORD pid_ = 0;
 };
 
-// Runs an action when it goes out of scope: declared after the hosts of a
-// test, it lets an installer go before they are waited for.
+// Runs an action when it goes out of scope.
 template <typename Action>
 class AtScopeEnd {
  public:
@@ -60,15 +59,25 @@ bool WaitUntil(Condition condition, DWORD timeoutMs) {
   return true;
 }
 
-// Waits up to timeoutMs until none of "info_", "installing_", "sync_" or
-// "leader_" + name can be opened any more.
+// The control's side of a rendezvous, played by a test: the mapping (a zeroed
+// block; optional), "installing_" and "sync_" (optional) + name.
+class PlayedRendezvous {
+ public:
+  PlayedRendezvous(const std::string& name, bool withMapping = true, bool withSync = true);
+  static bool IsSet(const UniqueHandle& event) { return event && ::WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0; }
+  RendezvousBlock* Block() const { return view_.As<RendezvousBlock>(); }
+
+  UniqueHandle mapping, installing, sync;
+
+ private:
+  MappedView view_;
+};
+
+// Waits until none of the rendezvous's named objects can be opened any more.
 bool WaitRendezvousGone(const std::string& name, DWORD timeoutMs);
 
-// Running processes whose program file is exeName (without regard to case)
-// and whose parent is one of parents.
+// Running processes of this program file whose parent is one of parents.
 std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>& parents);
-// Waits up to timeoutMs for such a process of this parent; 0 when none came.
-DWORD WaitForChildProcess(const char* exeName, DWORD parent, DWORD timeoutMs);
 
 // Ends the process and waits (bounded) until it is gone.
 bool KillProcess(DWORD pid);

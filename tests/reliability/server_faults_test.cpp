@@ -1,10 +1,6 @@
-// What a user meets when the maker's server or the downloads folder fails, end
-// to end: a page in the page host embeds the registered control, whose first
-// installation runs the real installer against the information server.
-// Whatever happens, the page's window comes back and the page host ends
-// normally; a fault that spoils the record or the package, or a downloads
-// folder that cannot be written, is reported in the error box and runs
-// nothing, and a fault that still delivers what the record announces installs.
+// A page's first installation against a failing server or downloads folder:
+// the page's window comes back, a spoilt record or package is reported and runs
+// nothing, a fault that still delivers what the record announces installs.
 #include <string>
 #include <vector>
 
@@ -66,8 +62,7 @@ class ServerFaults : public RoadTest {
     if (!lower_.empty()) ::RemoveDirectoryA(PackagePath(PackageName("1-0-0-5")).c_str());
   }
 
-  // Opens the page, answering the error box if one comes; bounded throughout.
-  // The box's texts, or "(no box)".
+  // Opens the page, answering the error box if one comes: its texts, or "(no box)".
   std::string OpenPage(DWORD pageMs) {
     std::string box = "(no box)";
     const PageHostProcess host(lower_,
@@ -85,12 +80,10 @@ class ServerFaults : public RoadTest {
       WaitForWindowGone(boxes.front(), 5000);
     }
     if (host.Wait(0) == STILL_ACTIVE) {
-      // Its installer is ended, which also tells whether the page then comes back.
       for (DWORD installer : ChildProcesses(kInstallerExe, {host.Pid()})) KillProcess(installer);
       ADD_FAILURE() << "the page was still loading after " << pageMs << " ms";
     }
-    std::string log;
-    for (const std::string& line : host.Log()) log += line + "\n";
+    const std::string log = host.LogText();
     EXPECT_EQ(host.Wait(5000), 0u) << "the page host did not end normally\n" << log;
     EXPECT_TRUE(host.LogHasInOrder({"window minimised", "window disabled", "window enabled", "window restored"}))
         << "the page's window did not come back as it went\n" << log;
@@ -114,14 +107,11 @@ TEST_F(ServerFaults, EachFaultIsReportedOrHarmless) {
       {"record: closed inside the package size", Spoilt::kRecord, R"({"announce_full_send": 20})", false, ""},
       {"record: slow drip", Spoilt::kRecord, R"({"drip": {"chunk": 8, "delay_ms": 60}})", true, ""},
       {"record: longer than announced", Spoilt::kRecord, R"({"longer_than_announced": 3000})", true, ""},
-      // Only the first 5000 bytes are read: a description running past them
-      // ends there (read whole, the line break after it is a format error); a
-      // record whose fields start past them has no version.
+      // Only the first 5000 bytes are read.
       {"record: a description past 5000 bytes", Spoilt::kRecord, "{}", true,
        "7|1.0.0.5|0.0.0.0|" + size + "|first|" + std::string(6000, 'd') + "|\nnot a version"},
       {"record: its fields past 5000 bytes", Spoilt::kRecord, "{}", false,
        std::string(5100, '0') + "7|1.0.0.5|0.0.0.0|" + size + "|first|description"},
-      {"package: status 503", Spoilt::kPackage, R"({"status": 503})", false, ""},
       {"package: cut short", Spoilt::kPackage, R"({"short_body": 200000})", false, ""},
       {"package: closed mid-body", Spoilt::kPackage, R"({"announce_full_send": 200000})", false, ""},
       {"package: more than the record's size, announced", Spoilt::kPackage, R"({"extra_bytes": 6000})", false, ""},

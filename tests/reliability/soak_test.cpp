@@ -1,6 +1,4 @@
-// Many due update checks through the control in one host process: each starts
-// the installer (here the double) and leaves nothing behind, neither in the
-// host process (handles, heap blocks) nor among the named objects.
+// Many due update checks in one host process leave no handle, heap block or named object behind.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -15,8 +13,7 @@
 namespace orvex::test {
 namespace {
 
-// The handles this process holds (the platform's own count is 0 under Wine):
-// each value a handle can take, for the first 16384 handles, asked about in turn.
+// The handles this process holds, asked one by one (Wine's own count is 0).
 DWORD CountHandles() {
   DWORD count = 0;
   DWORD flags = 0;
@@ -44,16 +41,12 @@ SIZE_T CountHeapBytesInUse() {
 }
 
 constexpr int kChecks = 200;
-// The first checks warm up what the platform's libraries keep for the process
-// (module data, registry and COM caches, heap regions): measuring starts after.
+// Measuring starts after the platform's caches warmed up; a leak of one handle
+// or 25 bytes per check exceeds the slack.
 constexpr int kWarmUpChecks = 20;
-// Measured here, both stay flat to the byte once warmed up; the slack leaves
-// room for a handle the platform caches and a few small blocks. A leak of one
-// handle per check adds 180; one of 25 bytes per check passes the heap slack.
 constexpr long long kHandleSlack = 2;
 constexpr long long kHeapBytesSlack = 4 * 1024;
 
-// What the host thread did; read by the test after the thread ended.
 struct SoakRun {
   std::string product;
   int completed = 0;
@@ -68,7 +61,6 @@ void RunSoak(ControlHost& host, void* context) {
   for (int check = 1; check <= kChecks; ++check) {
     DeleteMachineKey(DownloadsKeyPath(run.product));  // due: no next check recorded
     if (host.SetInfo(info) != S_OK) ++run.failedPuts;
-    // The check returned after "sync_"; the installer releases its side next.
     if (!WaitRendezvousGone(run.product, 10000)) break;
     run.completed = check;
     if (check == kWarmUpChecks) {

@@ -1,17 +1,9 @@
-// A sample setup package: the program the installer downloads as
-// <product>_<a>-<b>-<c>-<d>.exe and starts without arguments. It takes product
-// and version from its own file name and writes the product's Version under
-// the maker's key; for "quillon" it installs and registers the sample viewer
-// module it carries (10.24.0.0, InternalName "Quillon"), whatever its name
-// says. After one run the next install check finds the product installed.
-//
-// For tests it records each run under HKCU\Software\OrvexTests\SampleSetup\<product>:
-// Path (its own path), then Runs (a count, written last). With ReplaceSelf
-// (DWORD, not 0) there, it first renames its own file to "<file>.old", writes
-// "replaced" in its place and records SelfReplaced (DWORD, 1 when it could).
-// When the event "orvextest_setup_go_<product>" exists, it waits for it (at
-// most two minutes) before it ends. Exit code 0: installed; 1: a step failed;
-// 2: its name is not a package name.
+// A sample setup package, run as <product>_<a>-<b>-<c>-<d>.exe: writes that
+// Version under the maker's key ("quillon" also installs the sample viewer) and
+// records Runs and Path under HKCU\Software\OrvexTests\SampleSetup\<product>.
+// ReplaceSelf there: it renames its own file to "<file>.old", writes "replaced"
+// in its place, records SelfReplaced. It waits (2 min at most) for the event
+// "orvextest_setup_go_<product>" if that exists. Exit 0 ok, 1 failed, 2 bad name.
 #include <windows.h>
 
 #include <cstdint>
@@ -39,10 +31,7 @@ DWORD GetDword(const std::string& key, const char* value) {
   return number;
 }
 
-// A setup that replaces its own file, as one updating itself: a running
-// program cannot be deleted, but it can be renamed away and another file put
-// in its place. It tries for 10 s, since its starter may close the file just
-// after the start.
+// Renamed away and replaced, as a self-updating setup does; tried for 10 s.
 bool ReplaceSelf(const std::string& ownPath) {
   bool moved = false;
   for (int attempt = 0; attempt < 200 && !moved; ++attempt) {
