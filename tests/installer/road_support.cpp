@@ -99,19 +99,30 @@ void RoadTest::UseProduct(const std::string& product) {
   ::CreateDirectoryA((ServerRoot() + "\\" + lower_ + "\\download").c_str(), nullptr);
 }
 
-void RoadTest::MarkLog() {
+namespace {
+
+std::streamoff LogEnd() {
   std::ifstream log(ServerRoot() + "\\requests.log", std::ios::binary | std::ios::ate);
-  logStart_ = log ? static_cast<std::streamoff>(log.tellg()) : 0;
+  return log ? static_cast<std::streamoff>(log.tellg()) : 0;
 }
 
-std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) const {
+// The server's log lines from this offset on that contain the text.
+std::vector<std::string> LogLines(std::streamoff from, const std::string& part) {
   std::vector<std::string> lines;
   std::ifstream in(ServerRoot() + "\\requests.log", std::ios::binary);
-  in.seekg(logStart_);
+  in.seekg(from);
   for (std::string line; std::getline(in, line);) {
-    if (line.find(pathPart) != std::string::npos) lines.push_back(line);
+    if (line.find(part) != std::string::npos) lines.push_back(line);
   }
   return lines;
+}
+
+}  // namespace
+
+void RoadTest::MarkLog() { logStart_ = LogEnd(); }
+
+std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) const {
+  return LogLines(logStart_, pathPart);
 }
 
 std::string RoadTest::InfoPath() const { return "/" + lower_ + "/info.txt"; }
@@ -141,12 +152,29 @@ void RoadTest::PublishSample(PackedVersion version, const char* versionText, uns
 }
 
 void RoadTest::SetFault(const std::string& serverPath, const std::string& json) {
+  const auto earlier =
+      std::find_if(faults_.begin(), faults_.end(), [&](const SetFaultOnPath& f) { return f.path == serverPath; });
+  if (earlier != faults_.end()) {
+    ExpectServed(*earlier);
+    faults_.erase(earlier);
+  }
   std::string path = ServerRoot() + serverPath + ".fault";
   std::replace(path.begin(), path.end(), '/', '\\');
   ASSERT_TRUE(WriteFileBytes(path, json));
+  if (json != "{}") faults_.push_back({serverPath, json, LogEnd()});
+}
+
+// The server names the fault it served in the request's log line ("fault": null without one).
+void RoadTest::ExpectServed(const SetFaultOnPath& fault) const {
+  for (const std::string& line : LogLines(fault.logFrom, "\"path\": \"" + fault.path + "\"")) {
+    if (line.find("\"fault\": \"") != std::string::npos) return;
+  }
+  ADD_FAILURE() << "the server never served the fault " << fault.json << " on " << fault.path;
 }
 
 void RoadTest::TearDown() {
+  for (const SetFaultOnPath& fault : faults_) ExpectServed(fault);
+  faults_.clear();
   if (product_.empty()) return;
   ForgetProduct(product_);
   ::RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\OrvexTests\\SampleSetup\\" + lower_).c_str());

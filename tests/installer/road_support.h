@@ -63,7 +63,9 @@ class RoadTest : public ::testing::Test {
   void PublishPackage(const std::string& fileName, const std::string& bytes);
   // A record offering the sample package at this version, and the package.
   void PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays = 7);
-  // Writes <serverPath>.fault ("{}": no fault).
+  // Writes <serverPath>.fault ("{}": no fault). The fault must be served: the
+  // server's log must name it on that path before the test ends or the path's
+  // fault is set again, so that no test passes without the fault it sets.
   void SetFault(const std::string& serverPath, const std::string& json);
   std::string PackagePath(const std::string& fileName) const { return DownloadsFolder() + "\\" + fileName; }
   // The requests the server logged since UseProduct (or MarkLog), for paths containing the text.
@@ -75,6 +77,14 @@ class RoadTest : public ::testing::Test {
   std::string product_;
   std::string lower_;
   std::streamoff logStart_ = 0;
+
+ private:
+  struct SetFaultOnPath {
+    std::string path, json;
+    std::streamoff logFrom;
+  };
+  void ExpectServed(const SetFaultOnPath& fault) const;
+  std::vector<SetFaultOnPath> faults_;
 };
 
 // Waits for a dialog box of any process with this title.

@@ -59,16 +59,23 @@ class RaceHosts {
   RaceHosts(const RaceHosts&) = delete;
   RaceHosts& operator=(const RaceHosts&) = delete;
 
-  // Opens the gate once every host waits at it.
-  bool Go() {
-    const ULONGLONG end = ::GetTickCount64() + kReadyMs;
-    for (HANDLE ready : ready_) {
-      if (::WaitForSingleObject(ready, static_cast<DWORD>(end - std::min(end, ::GetTickCount64()))) != WAIT_OBJECT_0) {
-        return false;
-      }
+  // Opens the gate once every host waits at it; otherwise names each host
+  // with the time it took to get ready, or that it did not.
+  ::testing::AssertionResult Go() {
+    const ULONGLONG start = ::GetTickCount64();
+    std::string times;
+    bool all = true;
+    for (std::size_t i = 0; i < ready_.size(); ++i) {
+      const ULONGLONG waited = ::GetTickCount64() - start;
+      const DWORD left = waited >= kReadyMs ? 0 : static_cast<DWORD>(kReadyMs - waited);
+      const bool ready = ::WaitForSingleObject(ready_[i], left) == WAIT_OBJECT_0;
+      all = all && ready;
+      times += "host " + std::to_string(i) + (ready ? " ready after " : " not ready after ") +
+               std::to_string(::GetTickCount64() - start) + " ms; ";
     }
+    if (!all) return ::testing::AssertionFailure() << "not every host got ready: " << times;
     ::SetEvent(gate_);
-    return true;
+    return ::testing::AssertionSuccess();
   }
 
   // Installers started by any of the hosts, as running now.
@@ -147,7 +154,7 @@ TEST_F(Race, EightHostsShareOneInstaller) {
     DoubleHold hold(product_);
     RaceHosts hosts(product_);
     const AtScopeEnd letGo([&hold] { hold.LetGo(); });
-    ASSERT_TRUE(hosts.Go()) << "not every host got ready";
+    ASSERT_TRUE(hosts.Go());
     ASSERT_TRUE(hold.WaitHeld(kStepMs)) << "no installer acknowledged";
     EXPECT_EQ(hosts.Installers().size(), 1u) << "installers running at once";
     if (first) {
