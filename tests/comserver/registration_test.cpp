@@ -57,7 +57,7 @@ class Registration : public ::testing::Test {
  protected:
   void SetUp() override { ::CoInitialize(nullptr); }
   void TearDown() override {
-    UnregisterControlModule();
+    RegisterControlModule();  // as the tree's fixture left it
     ::CoUninitialize();
   }
 

@@ -67,9 +67,6 @@ TEST(PageHostFailures, PageWithoutObjectsIsShownUnderItsFileName) {
 
 class RegisteredControl : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(RegisterControlModule(), 0u); }
-  void TearDown() override { UnregisterControlModule(); }
-
   static DWORD CheckRuns(const std::string& product) {
     DoubleRecord record;
     return ReadDoubleRecord(product, record) ? record.runs : 0;

@@ -1,6 +1,7 @@
-// The control's saved forms, the stream and the property bag, its Info
-// property and its safety options. Loading either form puts Info through the
-// dispatch interface, and so runs the install check.
+// The control made in this process: its saved forms (a stream, a property
+// bag), its Info property, its safety options, and which pages may drive it.
+// Loading either form puts Info through the dispatch interface, and so runs
+// the install check, unless the page may not drive the control.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,9 +10,11 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "class_table.h"
+#include "client_site.h"
 #include "installer_double_client.h"
 #include "orvex_installer_ctl.h"
 #include "orvex_installer_h.h"
@@ -81,18 +84,12 @@ Bytes Saved(IUnknown* control) {
   return bytes;
 }
 
-// Product names the tests' Info texts start the check for.
-constexpr const char* kProducts[] = {"PS_Saved", "PS_Refused", "PS_Bag", "PS_Long", "-7301", "1234", "9000000001"};
-
-class Persistence : public ::testing::Test {
+class ControlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    StartModule(ControlClassTable(), ::GetModuleHandleA(nullptr));
-    for (const char* name : kProducts) ForgetProduct(name);
-  }
+  void SetUp() override { StartModule(ControlClassTable(), ::GetModuleHandleA(nullptr)); }
   void TearDown() override {
     StopModule();
-    for (const char* name : kProducts) ForgetProduct(name);
+    for (const std::string& name : products_) ForgetProduct(name);
   }
   template <typename Interface = IOrvexInstallerCtl>
   static Interface* NewControl(REFIID iid = IID_IOrvexInstallerCtl) {
@@ -100,7 +97,12 @@ class Persistence : public ::testing::Test {
     EXPECT_EQ(CreateOrvexInstallerCtl(nullptr, iid, reinterpret_cast<void**>(&control)), S_OK);
     return control;
   }
-  static DWORD CheckRuns(const char* name) {
+  // Registers product names for cleaning before and after the test.
+  void Products(std::initializer_list<std::string> names) {
+    for (const std::string& name : names) ForgetProduct(name);
+    products_.insert(products_.end(), names);
+  }
+  static DWORD CheckRuns(const std::string& name) {
     DoubleRecord record;
     return ReadDoubleRecord(name, record) ? record.runs : 0;
   }
@@ -114,19 +116,26 @@ class Persistence : public ::testing::Test {
     ::SysFreeString(value);
     return text;
   }
-  static void Put(IOrvexInstallerCtl* control, const std::wstring& info) {
+  static HRESULT Put(IOrvexInstallerCtl* control, const std::wstring& info) {
     BSTR value = ::SysAllocStringLen(info.data(), static_cast<UINT>(info.size()));
-    EXPECT_EQ(control->put_Info(value), S_OK);
+    const HRESULT result = control->put_Info(value);
     ::SysFreeString(value);
+    return result;
   }
+
+ private:
+  std::vector<std::string> products_;
 };
+
+using Persistence = ControlTest;
 
 // What a control saves loads into another whole, and runs the check. A
 // refused stream fails the load and changes neither the extent nor Info; a
 // value of another kind that Info takes reaches it as text.
 TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
+  Products({"PS_Saved", "PS_Refused", "-7301", "1234", "9000000001"});
   IOrvexInstallerCtl* saver = NewControl();
-  Put(saver, L"PS_Saved");
+  EXPECT_EQ(Put(saver, L"PS_Saved"), S_OK);
   const Bytes saved = Saved(saver);
   saver->Release();
   IOrvexInstallerCtl* control = NewControl();
@@ -168,34 +177,25 @@ TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
   control->Release();
 }
 
-TEST_F(Persistence, InfoIsNullWhenFreshAndComesBackWholeAtAnyLength) {
+// Info is null until set, and any text comes back whole; through a stream,
+// each character keeps its low byte.
+TEST_F(Persistence, InfoComesBackWholeAtAnyLength) {
+  Products({"PS_Long"});
   IOrvexInstallerCtl* control = NewControl();
   BSTR value = reinterpret_cast<BSTR>(1);
   ASSERT_EQ(control->get_Info(&value), S_OK);
   EXPECT_EQ(value, nullptr) << "Info was never set";
-  EXPECT_EQ(control->get_Info(nullptr), E_POINTER);
-
-  // After the product name and a second field too long for the block (so the
-  // check refuses the text and no installer starts), characters from all over
-  // the range, none with a zero low byte (which a stream would turn into a
-  // NUL, where a put ends the text).
+  // After the product name a second field too long for the block, so that the
+  // check refuses the text; then characters from all over the range, none
+  // with a zero low byte (which a stream would turn into a NUL).
   std::wstring info = L"PS_Long|" + std::wstring(60, L'C');
   for (std::size_t i = 0; info.size() < 300000; ++i) {
     const auto c = static_cast<wchar_t>(0x20 + (i * 40503) % 0xFFD0);
     if ((c & 0xFF) != 0) info += c;
   }
-  Put(control, info);
-  BSTR first = nullptr;
-  BSTR second = nullptr;
-  ASSERT_EQ(control->get_Info(&first), S_OK);
-  ASSERT_EQ(control->get_Info(&second), S_OK);
-  EXPECT_NE(first, second) << "each read is a copy of its own, for the caller to free";
-  EXPECT_TRUE(std::wstring(first, ::SysStringLen(first)) == info) << "Info did not come back whole";
-  ::SysFreeString(first);
-  ::SysFreeString(second);
+  EXPECT_EQ(Put(control, info), S_OK);
+  EXPECT_TRUE(Info(control) == info) << "Info did not come back whole";
   EXPECT_EQ(CheckRuns("PS_Long"), 0u) << "the check refuses fields longer than the block";
-
-  // Through a stream each character keeps its low byte.
   IOrvexInstallerCtl* loaded = NewControl();
   ASSERT_EQ(Load(loaded, Saved(control)), S_OK);
   for (wchar_t& c : info) c &= 0xFF;
@@ -207,6 +207,7 @@ TEST_F(Persistence, InfoIsNullWhenFreshAndComesBackWholeAtAnyLength) {
 // A page's parameters are text: an extent that is no number is skipped. What
 // the control saves to a bag loads into another control as it was.
 TEST_F(Persistence, PropertyBagsRunTheCheckAndSaveWhatTheyLoad) {
+  Products({"PS_Bag"});
   using page_host::ParamPropertyBag;
   ParamPropertyBag* page = ParamPropertyBag::Create({{L"Info", L"PS_Bag"}, {L"_cx", L"100"}, {L"_cy", L"wide"}}, {});
   ParamPropertyBag* saved = ParamPropertyBag::Create({}, {});
@@ -223,8 +224,7 @@ TEST_F(Persistence, PropertyBagsRunTheCheckAndSaveWhatTheyLoad) {
   EXPECT_EQ(object->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
   EXPECT_EQ(extent.cx, 100);
   EXPECT_EQ(extent.cy, 5080) << "the default";
-  object->Release();
-  for (IUnknown* each : std::initializer_list<IUnknown*>{copy, control, saved, page}) each->Release();
+  for (IUnknown* each : std::initializer_list<IUnknown*>{object, copy, control, saved, page}) each->Release();
 }
 
 // Both options, for untrusted callers (1) and untrusted data (2), are one set
@@ -240,12 +240,93 @@ TEST_F(Persistence, SafetyOptionsAreOneSetForTheObject) {
   EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL) << "an option other than the two";
   EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), S_OK);
   EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, 2, 2), S_OK);
-  safety->GetInterfaceSafetyOptions(IID_IOrvexInstallerCtl, &supported, &enabled);
-  EXPECT_EQ(enabled, 3u);
   safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 0);
-  safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
+  safety->GetInterfaceSafetyOptions(IID_IOrvexInstallerCtl, &supported, &enabled);
   EXPECT_EQ(enabled, 2u) << "only the masked option changes";
   safety->Release();
+}
+
+using SiteProtocol = ControlTest;
+
+// The site a script engine gives the objects it makes: services only. A
+// browser's offers its document (the container's dispatch service).
+class ScriptSite final : public IServiceProvider {
+ public:
+  explicit ScriptSite(bool browser) : browser_(browser) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IServiceProvider);
+    *out = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID iid, void** out) override {
+    const GUID containerDispatch = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
+    *out = nullptr;
+    return browser_ && ::IsEqualGUID(service, containerDispatch) ? QueryInterface(iid, out) : E_NOINTERFACE;
+  }
+
+ private:
+  bool browser_;
+};
+
+// Only the build's listed pages (the test build's: the maker's sites and local
+// files) may set Info, as the container's moniker tells the page, through the
+// client site or, for an object a page's script made, through the site given
+// with IObjectWithSite. A refused page gets E_ACCESSDENIED and no check; Info
+// keeps the value, and a saved Info loads without a check. The client sites
+// are the page host's.
+TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
+  page_host::HostLog log;  // no file: the sites' lines are dropped
+  const HWND window = ::CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW, 0, 0, 500, 400, nullptr, nullptr,
+                                        nullptr, nullptr);
+  page_host::InPlaceFrame* frame = page_host::InPlaceFrame::Create(window, log);
+  IOrvexInstallerCtl* control = NewControl();
+  IOleObject* object = nullptr;
+  ASSERT_EQ(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
+  IObjectWithSite* withSite = nullptr;
+  ASSERT_EQ(control->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite)), S_OK);
+  const struct {
+    const wchar_t* url;  // "": a site without a moniker
+    bool allowed;
+  } cases[] = {{L"https://www.brindlewood.com/viewer.html", true}, {L"https://evil.example/viewer.html", false},
+               {L"", false}};
+  unsigned n = 0;
+  for (const auto& one : cases) {
+    for (const bool scriptMade : {false, true}) {
+      const std::string product = "PS_Page" + std::to_string(++n);
+      Products({product});
+      page_host::SiteOptions options;
+      options.pageUrl = one.url;
+      auto* site = page_host::ClientSite::Create(options, log, 1, window, frame, RECT{10, 20, 110, 70});
+      ASSERT_EQ(scriptMade ? withSite->SetSite(static_cast<IOleClientSite*>(site)) : object->SetClientSite(site), S_OK);
+      const std::wstring info(product.begin(), product.end());
+      EXPECT_EQ(Put(control, info), one.allowed ? S_OK : E_ACCESSDENIED) << product;
+      EXPECT_EQ(Info(control), info) << product;
+      EXPECT_EQ(CheckRuns(product), one.allowed ? 1u : 0u) << product;
+      if (!one.allowed) {
+        EXPECT_EQ(Load(control, Saved(control)), S_OK) << product;
+        EXPECT_EQ(CheckRuns(product), 0u) << product << ": a refused page loads without a check";
+      }
+      object->SetClientSite(nullptr);
+      withSite->SetSite(nullptr);
+      site->Release();
+    }
+  }
+  // A script's site with services but no client site: a local script host's,
+  // which leads to no page, leaves the control unlocked; a browser's, which
+  // offers its document, locks it (no URL is told).
+  for (const bool browser : {false, true}) {
+    const std::string product = browser ? "PS_PageBrowser" : "PS_PageScriptHost";
+    Products({product});
+    ScriptSite scriptSite(browser);
+    ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
+    EXPECT_EQ(Put(control, std::wstring(product.begin(), product.end())), browser ? E_ACCESSDENIED : S_OK);
+    EXPECT_EQ(CheckRuns(product), browser ? 0u : 1u) << product;
+    withSite->SetSite(nullptr);
+  }
+  for (IUnknown* each : std::initializer_list<IUnknown*>{withSite, object, control, frame}) each->Release();
+  ::DestroyWindow(window);
 }
 
 }  // namespace
