@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "control_module.h"
-#include "registry_values.h"
 #include "test_registry.h"
 
 namespace orvex::test {

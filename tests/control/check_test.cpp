@@ -1,7 +1,6 @@
 // The install check as the installer sees it: the block and the command line,
 // the Info texts it refuses, and the update throttle.
 #include <string>
-#include <utility>
 
 #include "check_test_support.h"
 #include "update_throttle.h"
@@ -18,11 +17,13 @@ std::string InstallerCommandLine(const std::string& name) {
 }
 
 // The name is used as it stands, blanks and capitals included, except in the
-// default download URL, which is lower case.
+// default download URL, which is lower case. A download URL that names a host
+// other than the information server or a mirror is taken as not given (which
+// hosts are allowed is the host check's own table).
 TEST_F(CheckTest, BlockCarriesInfoAndTheDefaultDownloadUrl) {
   const std::string name = Product("Rb Basic ");
   const std::string clsid = Clsid(0xB001);  // not registered
-  RunCheck(name + "|" + clsid + "|");
+  RunCheck(name + "|" + clsid + "|http://mirror.test/pkg/");
   const DoubleRecord record = Record(name);
   ASSERT_EQ(record.runs, 1u);
   ASSERT_TRUE(record.opened) << "the double could not open info_, installing_ and sync_ + name";
@@ -35,32 +36,13 @@ TEST_F(CheckTest, BlockCarriesInfoAndTheDefaultDownloadUrl) {
   EXPECT_TRUE(record.block.installedVersion.IsZero());
 }
 
-// The third field is the download URL when it names an allowed host (which
-// hosts are is the host check's own table); any other is treated as not
-// given. Later fields are ignored.
-TEST_F(CheckTest, ThirdFieldIsTheDownloadUrlOfAnAllowedHost) {
-  const std::string kDefault = kBase + "rb_url/download/";
-  const std::pair<const char*, std::string> cases[] = {
-      {"http://127.0.0.1:8080/pkg/|ignored|too", "http://127.0.0.1:8080/pkg/"},
-      {"http://mirror.test/pkg/", kDefault},
-      {"http://127.0.0.1/pkg?/", kDefault},
-  };
-  for (const auto& [url, expected] : cases) {
-    const std::string name = Product("RB_Url");
-    RunCheck(name + "||" + url);
-    const DoubleRecord record = Record(name);
-    EXPECT_STREQ(record.block.viewerClsid, "") << url;
-    EXPECT_EQ(std::string(record.block.downloadBaseUrl), expected) << url;
-  }
-}
-
-// Each field up to its place in the block is kept whole; a longer one, or a
-// name that cannot be a file name, refuses the whole text: nothing starts and
-// nothing is written.
+// Each field up to its place in the block is kept whole, and later fields
+// are ignored; a longer field, or a name that cannot be a file name, refuses
+// the whole text: nothing starts and nothing is written.
 TEST_F(CheckTest, FieldsLongerThanTheBlockAreRefusedNotCut) {
   const std::string name = Product(std::string(49, 'L'));
   const std::string url = "http://127.0.0.1/" + std::string(259 - 18, 'u') + "/";
-  RunCheck(name + "|" + std::string(49, 'C') + "|" + url);
+  RunCheck(name + "|" + std::string(49, 'C') + "|" + url + "|ignored");
   const DoubleRecord record = Record(name);
   EXPECT_EQ(std::string(record.block.productName), name);
   EXPECT_EQ(std::string(record.block.viewerClsid), std::string(49, 'C'));

@@ -64,11 +64,15 @@ TEST_F(FirstInstallation, HostIsMinimisedAndDisabledUntilTheInstallerLetsGo) {
 // Followers in this process and in another start no installer and wait with
 // the leader, even when the product's package has already recorded it as
 // installed and not due, as it may while the installation still runs. Once
-// it is over, the same check is settled as not due.
+// it is over, the same check is settled as not due. A name that differs in
+// case alone is another rendezvous.
 TEST_F(FirstInstallation, FollowersWaitForItAndStartNoInstaller) {
   const std::string name = Product("FI_Follow");
+  const std::string lower = Product("fi_follow");
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
+  RunCheck(lower);
+  EXPECT_EQ(Record(lower).runs, 1u) << "a follower of the first would have started no installer";
   ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
   ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
   CheckHost follower(name);
@@ -141,19 +145,6 @@ TEST_F(FirstInstallation, FollowerOfAnUpdateReturnsAtOnce) {
   ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
   EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);
-}
-
-TEST_F(FirstInstallation, NamesDifferingOnlyInCaseAreDifferentRendezvous) {
-  const std::string upper = Product("FI_Case");
-  const std::string lower = "fi_case";  // the same registry keys: cleaned with upper
-  ForgetDoubleRecord(lower);
-  HeldLeader first(upper);
-  ASSERT_TRUE(first.Held());
-  RunCheck(lower);
-  EXPECT_EQ(Record(lower).runs, 1u) << "a follower of the first would have started no installer";
-  first.LetGo();
-  ASSERT_TRUE(first.Leader().WaitDone(kCheckTimeoutMs));
-  ForgetDoubleRecord(lower);
 }
 
 }  // namespace

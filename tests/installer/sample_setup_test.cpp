@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "module_version.h"
-#include "registry_values.h"
 #include "sample_setup/sample_setup_record.h"
 #include "sample_setup/sample_viewer_clsid.h"
 #include "test_registry.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "registry_values.h"
+#include "test_registry.h"
 
 namespace orvex::test {
 
