@@ -44,40 +44,27 @@ using FirstInstallation = CheckTest;
 
 const std::vector<std::string> kNestedInTheWait = {"minimized", "disabled", "nested", "enabled", "restored"};
 
-// The leader's wait dispatches a WM_QUIT (the host was closed) and a nested
-// check of the same product: the nested check returns at once, the window
-// stays minimised and disabled until the installer lets go, and the host's
-// loop gets its WM_QUIT after the check.
-TEST_F(FirstInstallation, HostIsMinimisedAndDisabledUntilTheInstallerLetsGo) {
-  const std::string name = Product("FI_Order");
-  HeldLeader installation(name);
-  ASSERT_TRUE(installation.Held());
-  CheckHost& host = installation.Leader();
-  ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window()));
-  ASSERT_TRUE(::PostThreadMessageA(host.ThreadId(), WM_QUIT, 7, 0));
-  EXPECT_TRUE(RunNestedCheck(host.Window(), name)) << "the nested check waited";
-  EXPECT_FALSE(host.Done()) << "the check must wait for installing_";
-  installation.LetGo();
-  ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(host.Events(), kNestedInTheWait);
-  EXPECT_EQ(host.QuitAfterCheck(), 7) << "the WM_QUIT was lost";
-}
-
-// Followers in this process and in another start no installer and wait with
-// the leader, even when the product's package has already recorded it as
-// installed and not due, as it may while the installation still runs. Once
-// it is over, the same check is settled as not due. A name that differs in
-// case alone is another rendezvous.
-TEST_F(FirstInstallation, FollowersWaitForItAndStartNoInstaller) {
+// The leader keeps its host window minimised and disabled until the
+// installer lets go; a WM_QUIT (the host was closed) that its wait dispatches
+// reaches the host's loop after the check. Followers in this process and in
+// another start no installer and wait with it, even when the product's
+// package has already recorded it as installed and not due, as it may while
+// the installation still runs. A check of the same product nested in a wait
+// returns at once. Once it is over, the same check is settled as not due. A
+// name that differs in case alone is another rendezvous.
+TEST_F(FirstInstallation, LeaderAndFollowersWaitForTheInstaller) {
   const std::string name = Product("FI_Follow");
   const std::string lower = Product("fi_follow");
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
+  CheckHost& leader = installation.Leader();
+  ASSERT_TRUE(WaitMinimisedAndDisabled(leader.Window()));
+  ASSERT_TRUE(::PostThreadMessageA(leader.ThreadId(), WM_QUIT, 7, 0));
+  EXPECT_TRUE(RunNestedCheck(leader.Window(), name)) << "the nested check waited";
   RunCheck(lower);
   EXPECT_EQ(Record(lower).runs, 1u) << "a follower of the first would have started no installer";
   ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
   ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
-  // A check of the same product nested in the follower's wait returns at once.
   CheckHost follower(name);
   ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window()));
   EXPECT_TRUE(RunNestedCheck(follower.Window(), name)) << "the nested check waited";
@@ -93,8 +80,8 @@ TEST_F(FirstInstallation, FollowersWaitForItAndStartNoInstaller) {
   const HWND runnerWindow = WaitForTopLevelWindow(runner.dwProcessId, kHostWindowClass, "", kCheckTimeoutMs);
   ASSERT_NE(runnerWindow, nullptr);
   EXPECT_TRUE(WaitMinimisedAndDisabled(runnerWindow));
-  EXPECT_FALSE(follower.Done() || ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0)
-      << "the followers must wait for installing_";
+  EXPECT_FALSE(leader.Done() || follower.Done() || ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0)
+      << "the checks must wait for installing_";
 
   installation.LetGo();
   ASSERT_EQ(::WaitForSingleObject(process.Get(), kCheckTimeoutMs), WAIT_OBJECT_0);
@@ -105,8 +92,9 @@ TEST_F(FirstInstallation, FollowersWaitForItAndStartNoInstaller) {
   EXPECT_EQ(report.events, kFirstInstallation);
   ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
   EXPECT_EQ(follower.Events(), kNestedInTheWait);
-  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(installation.Leader().Events(), kFirstInstallation);
+  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(leader.Events(), kNestedInTheWait);
+  EXPECT_EQ(leader.QuitAfterCheck(), 7) << "the WM_QUIT was lost";
   EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);
 }
