@@ -10,7 +10,7 @@
 #include <string>
 
 #include "control_module.h"
-#include "registry_values.h"
+#include "test_registry.h"
 
 namespace orvex::test {
 namespace {
@@ -34,8 +34,8 @@ class Registration : public ::testing::Test {
  protected:
   void SetUp() override { ::CoInitialize(nullptr); }
   void TearDown() override {
-    UnregisterControlModule();
     ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kClassKey.c_str());
+    RegisterControlModule();  // as the tree's fixture left it
     ::CoUninitialize();
   }
 };

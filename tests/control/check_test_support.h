@@ -1,5 +1,5 @@
-// Common ground of the install-check tests: per-test product names that are
-// cleaned before and after, and expectations on the double's record.
+// Common ground of the install-check tests: per-test product names and class
+// identifiers that are cleaned before and after, and the double's record.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,12 +16,8 @@ namespace orvex::test {
 
 constexpr DWORD kCheckTimeoutMs = 30000;
 
-// Class identifiers no other test registers.
-inline std::string TestClsid(unsigned n) {
-  char text[64];
-  std::snprintf(text, sizeof(text), "{0F0E0D0C-0B0A-4000-8000-%012X}", n);
-  return text;
-}
+// What a first installation does to the host window, in order.
+inline const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
 class CheckTest : public ::testing::Test {
  protected:
@@ -31,18 +27,20 @@ class CheckTest : public ::testing::Test {
     names_.push_back(name);
     return name;
   }
+  // A class identifier no other test uses, cleaned likewise.
   std::string Clsid(unsigned n) {
-    const std::string clsid = TestClsid(n);
-    UnregisterViewerModule(clsid);
-    clsids_.push_back(clsid);
-    return clsid;
+    char text[64];
+    std::snprintf(text, sizeof(text), "{0F0E0D0C-0B0A-4000-8000-%012X}", n);
+    UnregisterViewerModule(text);
+    clsids_.push_back(text);
+    return text;
   }
   void TearDown() override {
     for (const auto& name : names_) ForgetProduct(name);
     for (const auto& clsid : clsids_) UnregisterViewerModule(clsid);
   }
 
-  // Runs one check to its end on a host thread and returns the host's record of it.
+  // Runs one check to its end on a host thread; what it did to the host window.
   static std::vector<std::string> RunCheck(const std::string& info, CheckHost::Options options = {}) {
     CheckHost host(info, options);
     EXPECT_TRUE(host.WindowWasActive());
@@ -50,15 +48,11 @@ class CheckTest : public ::testing::Test {
     return host.Events();
   }
 
+  // The double's record; runs == 0 when it never ran for this name.
   static DoubleRecord Record(const std::string& name) {
     DoubleRecord record;
     ReadDoubleRecord(name, record);
     return record;
-  }
-
-  static bool DoubleRan(const std::string& name) {
-    DoubleRecord record;
-    return ReadDoubleRecord(name, record);
   }
 
   // Runs a check of info nested on the host's thread, from a message that the
@@ -67,11 +61,6 @@ class CheckTest : public ::testing::Test {
     DWORD_PTR answer = 0;
     return ::SendMessageTimeoutA(host, kNestedCheckMessage, 0, reinterpret_cast<LPARAM>(info.c_str()), SMTO_NORMAL,
                                  kCheckTimeoutMs, &answer) != 0;
-  }
-
-  static const std::vector<std::string>& FirstInstallationEvents() {
-    static const std::vector<std::string> events = {"minimized", "disabled", "enabled", "restored"};
-    return events;
   }
 
  private:

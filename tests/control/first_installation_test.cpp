@@ -1,6 +1,7 @@
-// The host window during a first installation, the installer's failures, and
-// followers of a running rendezvous.
+// The host window during a first installation, followers of a running
+// rendezvous, and an installer that dies.
 #include "check_test_support.h"
+#include "host_report.h"
 #include "object_names.h"
 #include "ui_robot.h"
 #include "win_handles.h"
@@ -9,8 +10,8 @@ namespace orvex::test {
 namespace {
 
 // Waits until the window is minimised and disabled, as during a first installation.
-bool WaitMinimisedAndDisabled(HWND window, DWORD timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+bool WaitMinimisedAndDisabled(HWND window) {
+  const ULONGLONG deadline = ::GetTickCount64() + kCheckTimeoutMs;
   while (!(::IsIconic(window) && !::IsWindowEnabled(window))) {
     if (::GetTickCount64() >= deadline) return false;
     ::Sleep(10);
@@ -39,28 +40,62 @@ class HeldLeader {
   bool held_ = false;
 };
 
-class FirstInstallation : public CheckTest {
- protected:
-  static std::vector<std::string> NestedInTheWait() { return {"minimized", "disabled", "nested", "enabled", "restored"}; }
-};
+using FirstInstallation = CheckTest;
 
-// The leader's wait dispatches a WM_QUIT (the host was closed) and a nested
-// check of the same product: the nested check returns at once, the window
-// stays minimised and disabled until the installer lets go, and the host's
-// loop gets its WM_QUIT after the check.
-TEST_F(FirstInstallation, HostIsMinimisedAndDisabledThenEnabledAndRestored) {
-  const std::string name = Product("FI_Order");
+const std::vector<std::string> kNestedInTheWait = {"minimized", "disabled", "nested", "enabled", "restored"};
+
+// The leader keeps its host window minimised and disabled until the
+// installer lets go; a WM_QUIT (the host was closed) that its wait dispatches
+// reaches the host's loop after the check. Followers in this process and in
+// another start no installer and wait with it, even when the product's
+// package has already recorded it as installed and not due, as it may while
+// the installation still runs. A check of the same product nested in a wait
+// returns at once. Once it is over, the same check is settled as not due. A
+// name that differs in case alone is another rendezvous.
+TEST_F(FirstInstallation, LeaderAndFollowersWaitForTheInstaller) {
+  const std::string name = Product("FI_Follow");
+  const std::string lower = Product("fi_follow");
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
-  CheckHost& host = installation.Leader();
-  ASSERT_TRUE(WaitMinimisedAndDisabled(host.Window(), kCheckTimeoutMs));
-  ASSERT_TRUE(::PostThreadMessageA(host.ThreadId(), WM_QUIT, 7, 0));
-  EXPECT_TRUE(RunNestedCheck(host.Window(), name)) << "the nested check waited";
-  EXPECT_FALSE(host.Done()) << "the check must wait for installing_";
+  CheckHost& leader = installation.Leader();
+  ASSERT_TRUE(WaitMinimisedAndDisabled(leader.Window()));
+  ASSERT_TRUE(::PostThreadMessageA(leader.ThreadId(), WM_QUIT, 7, 0));
+  EXPECT_TRUE(RunNestedCheck(leader.Window(), name)) << "the nested check waited";
+  RunCheck(lower);
+  EXPECT_EQ(Record(lower).runs, 1u) << "a follower of the first would have started no installer";
+  ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
+  ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
+  CheckHost follower(name);
+  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window()));
+  EXPECT_TRUE(RunNestedCheck(follower.Window(), name)) << "the nested check waited";
+
+  std::string commandLine = "\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + name + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION runner = {};
+  ASSERT_TRUE(::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &runner));
+  const UniqueHandle process(runner.hProcess);
+  ::CloseHandle(runner.hThread);
+  const HWND runnerWindow = WaitForTopLevelWindow(runner.dwProcessId, kHostWindowClass, "", kCheckTimeoutMs);
+  ASSERT_NE(runnerWindow, nullptr);
+  EXPECT_TRUE(WaitMinimisedAndDisabled(runnerWindow));
+  EXPECT_FALSE(leader.Done() || follower.Done() || ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0)
+      << "the checks must wait for installing_";
+
   installation.LetGo();
-  ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(host.Events(), NestedInTheWait());
-  EXPECT_EQ(host.QuitAfterCheck(), 7) << "the WM_QUIT was lost";
+  ASSERT_EQ(::WaitForSingleObject(process.Get(), kCheckTimeoutMs), WAIT_OBJECT_0);
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(process.Get(), &exitCode);
+  const HostReport report = DecodeHostReport(exitCode);
+  EXPECT_FALSE(report.failed || report.leftIconic || report.leftDisabled);
+  EXPECT_EQ(report.events, kFirstInstallation);
+  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(follower.Events(), kNestedInTheWait);
+  ASSERT_TRUE(leader.WaitDone(kCheckTimeoutMs));
+  EXPECT_EQ(leader.Events(), kNestedInTheWait);
+  EXPECT_EQ(leader.QuitAfterCheck(), 7) << "the WM_QUIT was lost";
+  EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);
 }
 
@@ -69,70 +104,14 @@ TEST_F(FirstInstallation, InstallerKilledWhileHoldingReleasesLeaderAndFollower) 
   HeldLeader installation(name);
   ASSERT_TRUE(installation.Held());
   CheckHost follower(name);
-  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), kCheckTimeoutMs));
-
-  HANDLE installer = ::OpenProcess(PROCESS_TERMINATE, FALSE, Record(name).pid);
-  ASSERT_NE(installer, nullptr);
-  ::TerminateProcess(installer, 9);
-  ::CloseHandle(installer);
-
+  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window()));
+  const UniqueHandle installer(::OpenProcess(PROCESS_TERMINATE, FALSE, Record(name).pid));
+  ASSERT_TRUE(installer);
+  ::TerminateProcess(installer.Get(), 9);
   ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
   ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(installation.Leader().Events(), FirstInstallationEvents());
-  EXPECT_EQ(follower.Events(), FirstInstallationEvents());
-}
-
-TEST_F(FirstInstallation, FollowerInAnotherProcessStartsNoInstallerAndWaits) {
-  const std::string name = Product("FI_FollowProc");
-  HeldLeader installation(name);
-  ASSERT_TRUE(installation.Held());
-
-  std::string commandLine = "\"" + TestFilePath("check_runner.exe") + "\" \"" + name + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION runner = {};
-  ASSERT_TRUE(::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &runner));
-  const HWND runnerWindow = WaitForTopLevelWindow(runner.dwProcessId, kHostWindowClass, "", 20000);
-  ASSERT_NE(runnerWindow, nullptr);
-  EXPECT_TRUE(WaitMinimisedAndDisabled(runnerWindow, 10000));
-  EXPECT_EQ(::WaitForSingleObject(runner.hProcess, 200), static_cast<DWORD>(WAIT_TIMEOUT))
-      << "the follower must wait for installing_";
-
-  installation.LetGo();
-  EXPECT_EQ(::WaitForSingleObject(runner.hProcess, kCheckTimeoutMs), WAIT_OBJECT_0);
-  DWORD exitCode = 1;
-  ::GetExitCodeProcess(runner.hProcess, &exitCode);
-  EXPECT_EQ(exitCode, 0u);
-  ::CloseHandle(runner.hThread);
-  ::CloseHandle(runner.hProcess);
-  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(Record(name).runs, 1u);
-}
-
-// While a first installation runs, its package may already have recorded the
-// product and the installer the next check: the registry then says "installed,
-// not due", but the rendezvous is still running, and a new check follows it.
-TEST_F(FirstInstallation, FollowerWaitsEvenWhenTheRegistryAlreadySaysNotDue) {
-  const std::string name = Product("FI_FollowRecorded");
-  HeldLeader installation(name);
-  ASSERT_TRUE(installation.Held());
-  ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
-  ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
-  // A check in this process follows: it starts no installer and keeps its
-  // window minimised and disabled until the installer lets the rendezvous go;
-  // a check of the same product nested in its wait returns at once.
-  CheckHost follower(name);
-  ASSERT_TRUE(WaitMinimisedAndDisabled(follower.Window(), kCheckTimeoutMs));
-  EXPECT_TRUE(RunNestedCheck(follower.Window(), name)) << "the nested check waited";
-  EXPECT_FALSE(follower.Done());
-  installation.LetGo();
-  ASSERT_TRUE(installation.Leader().WaitDone(kCheckTimeoutMs));
-  ASSERT_TRUE(follower.WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(follower.Events(), NestedInTheWait());
-  // Once it is over, the same check is settled as not due and starts nothing.
-  EXPECT_TRUE(RunCheck(name).empty());
-  EXPECT_EQ(Record(name).runs, 1u);
+  EXPECT_EQ(installation.Leader().Events(), kFirstInstallation);
+  EXPECT_EQ(follower.Events(), kFirstInstallation);
 }
 
 // What remains of a rendezvous whose leader let go of everything while the
@@ -144,35 +123,20 @@ TEST_F(FirstInstallation, ARendezvousNobodyCanEndIsNotFollowed) {
                                                   kRendezvousBlockSize, (kInfoPrefix + name).c_str()));
   ASSERT_TRUE(mapping);
   EXPECT_TRUE(RunCheck(name).empty());
-  EXPECT_FALSE(DoubleRan(name));
+  EXPECT_EQ(Record(name).runs, 0u);
 }
 
+// The leader of an update returns right after sync_, while the installer
+// still holds the rendezvous; so does a follower.
 TEST_F(FirstInstallation, FollowerOfAnUpdateReturnsAtOnce) {
   const std::string name = Product("FI_FollowUpdate");
   ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(3, 1, 0, 0)));
   UseDouble(name, DoubleMode::kHold);
   DoubleHold hold(name);
-  // The leader returns right after sync_; the installer still holds the rendezvous.
   EXPECT_TRUE(RunCheck(name).empty());
   ASSERT_TRUE(hold.WaitHeld(kCheckTimeoutMs));
   EXPECT_TRUE(RunCheck(name).empty());
   EXPECT_EQ(Record(name).runs, 1u);
-}
-
-TEST_F(FirstInstallation, NamesDifferingOnlyInCaseAreDifferentRendezvous) {
-  const std::string upper = Product("FI_Case");
-  const std::string lower = "fi_case";  // the same registry keys: cleaned with upper
-  ForgetDoubleRecord(lower);
-  HeldLeader first(upper);
-  ASSERT_TRUE(first.Held());
-  // Not a follower of the first: it starts an installer of its own.
-  EXPECT_EQ(RunCheck(lower), FirstInstallationEvents());
-  EXPECT_EQ(Record(lower).runs, 1u);
-  EXPECT_EQ(Record(lower).argument, lower);
-  first.LetGo();
-  ASSERT_TRUE(first.Leader().WaitDone(kCheckTimeoutMs));
-  EXPECT_EQ(Record(upper).runs, 1u);
-  ForgetDoubleRecord(lower);
 }
 
 }  // namespace

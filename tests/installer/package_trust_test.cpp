@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "registry_values.h"
 #include "road_support.h"
 #include "test_registry.h"
 #include "ui_robot.h"

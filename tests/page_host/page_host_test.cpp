@@ -49,7 +49,8 @@ HostRun RunHost(const std::string& page, const std::string& options = "", DWORD 
   }
   HostRun run;
   run.exitCode = host.Wait(kEndMs);
-  for (const std::string& line : host.Log()) run.log += line + "\n";
+  run.log += host.LogText();
+  if (run.log.back() != '\n') run.log += "\n";
   return run;
 }
 
@@ -95,9 +96,6 @@ TEST(PageHostFailures, EachRefusalHasItsExitCode) {
 
 class PageHostCheck : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(RegisterControlModule(), 0u); }
-  void TearDown() override { UnregisterControlModule(); }
-
   static DWORD CheckRuns(const std::string& product) {
     DoubleRecord record;
     return ReadDoubleRecord(product, record) ? record.runs : 0;
@@ -162,6 +160,30 @@ TEST_F(PageHostCheck, OnlyListedPagesRunTheCheck) {
     }
   }
   ForgetProduct("PH_Page");
+}
+
+// Each kind of site the host can offer activates the control as it offers:
+// windowless where it may, else in place in a window of its own (a child of
+// the host's), and the verbs follow the ambient user mode.
+TEST_F(PageHostCheck, EachSiteActivatesTheControlAsItOffers) {
+  const struct {
+    const char* options;
+    std::initializer_list<std::string> inOrder;
+  } cases[] = {
+      {"--site windowless", {"#1 on-in-place-activate-ex 0x00000001", "#1 get-window 0x80004005"}},
+      {"--site windowless --no-windowless-activate",
+       {"#1 can-windowless-activate 0x00000001", "#1 on-in-place-activate-ex 0x00000000", "#1 get-window 0x00000000"}},
+      {"--site ex", {"#1 on-in-place-activate-ex 0x00000000", "#1 get-window 0x00000000"}},
+      {"--site plain", {"#1 can-in-place-activate", "#1 on-in-place-activate", "#1 get-window 0x00000000"}},
+      {"--user-mode design --verb 0", {"#1 show-property-frame", "#1 do-verb 0 0x00040181"}},
+      {"--no-ambient-dispatch", {"#1 on-ui-activate", "frame set-active-object object", "frame set-active-object none"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    const HostRun run = RunHost(ControlPage(""), c.options);
+    ExpectCleanEnd(run);
+    EXPECT_TRUE(run.Has(c.inOrder)) << run.log;
+  }
 }
 
 TEST_F(PageHostCheck, AUserClosesTheWindowOrAnActivationFails) {

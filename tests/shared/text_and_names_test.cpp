@@ -1,10 +1,12 @@
+// Bounded texts, product names and packed versions.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bounded_text.h"
-#include "object_names.h"
+#include "packed_version.h"
 #include "product_name.h"
 
 namespace orvex {
@@ -25,29 +27,24 @@ TEST(BoundedText, TextThatDoesNotFitIsRefusedNotCut) {
   EXPECT_STREQ(buffer, "abc");
 }
 
-TEST(BoundedText, ObjectNamesKeepTheNameUnchanged) {
-  char name[kObjectNameSize];
-  ASSERT_TRUE(BuildObjectName(kInstallingPrefix, "Quillon ", name, sizeof(name)));
-  EXPECT_STREQ(name, "installing_Quillon ");
-  const std::string longest(49, 'N');
-  EXPECT_TRUE(BuildObjectName(kInstallingPrefix, longest.c_str(), name, sizeof(name)));
-  const std::string tooLong(60, 'N');
-  EXPECT_FALSE(BuildObjectName(kInstallingPrefix, tooLong.c_str(), name, sizeof(name)));
+// A product name becomes a file, key, object and URL name.
+TEST(ProductName, OnlyPlainFileNamesUpToFortyNineCharacters) {
+  const std::vector<std::string> good = {"Quillon", "Quillon Viewer ", "a.b", "...", "", "x-y_z(1)",
+                                         std::string(49, 'q')};
+  const std::vector<std::string> bad = {std::string(50, 'q'), ".", "..", "a\\b", "a/b", "c:", "a*", "a?", "a\"b", "<a",
+                                        "a>", "a|b", "tab\there", "\x1f", "a#b", "a%20", "a&b", "a;b"};
+  for (const std::string& name : good) EXPECT_TRUE(IsAcceptableProductName(name.c_str())) << '"' << name << '"';
+  for (const std::string& name : bad) EXPECT_FALSE(IsAcceptableProductName(name.c_str())) << '"' << name << '"';
 }
 
-TEST(ProductName, PlainFileNamesUpToFortyNineCharactersAreAccepted) {
-  for (const char* good : {"Quillon", "quillon", "Quillon Viewer ", "a.b", "...", "", "x-y_z(1)"}) {
-    EXPECT_TRUE(IsAcceptableProductName(good)) << '"' << good << '"';
-  }
-  EXPECT_TRUE(IsAcceptableProductName(std::string(49, 'q').c_str()));
-  EXPECT_FALSE(IsAcceptableProductName(std::string(50, 'q').c_str()));
-}
-
-TEST(ProductName, NamesThatCannotBeAPlainFileNameAreRefused) {
-  for (const char* bad : {".", "..", "a\\b", "a/b", "c:", "a*", "a?", "a\"b", "<a", "a>", "a|b", "tab\there",
-                          "line\nfeed", "\x1f", "a#b", "a%20", "a&b", "a;b"}) {
-    EXPECT_FALSE(IsAcceptableProductName(bad)) << '"' << bad << '"';
-  }
+TEST(PackedVersion, HighHalvesCompareSignedLowHalvesUnsigned) {
+  const PackedVersion minimum = PackedVersion::Make(10, 23, 0, 6);
+  EXPECT_TRUE(PackedVersion::Make(10, 23, 0, 5) < minimum);
+  EXPECT_FALSE(minimum < minimum);
+  EXPECT_FALSE(PackedVersion::Make(10, 24, 0, 0) < minimum);
+  EXPECT_TRUE(PackedVersion::Make(9, 99, 9, 9) < minimum);
+  EXPECT_TRUE(PackedVersion::Make(0x8000, 0, 0, 0) < PackedVersion::Make(0, 0, 0, 1)) << "a negative high half";
+  EXPECT_TRUE(PackedVersion::Make(1, 0, 1, 0) < PackedVersion::Make(1, 0, 0x8000, 0));
 }
 
 }  // namespace

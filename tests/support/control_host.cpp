@@ -8,13 +8,6 @@
 namespace orvex::test {
 
 namespace {
-constexpr DWORD kStartTimeoutMs = 20000;
-// A plan that has not ended when its host goes is a test that failed already.
-constexpr DWORD kEndTimeoutMs = 60000;
-
-using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
-
 // An export of the module as the function type it has; void (*)() is the
 // generic function type that every exported function passes through.
 template <typename Function>
@@ -22,31 +15,12 @@ Function Export(HMODULE module, const char* name) {
   const FARPROC found = module != nullptr ? ::GetProcAddress(module, name) : nullptr;
   return found != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found)) : nullptr;
 }
-
 }  // namespace
 
-ControlHost::ControlHost(Plan plan) : plan_(std::move(plan)) {
-  started_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  thread_ = ::CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-  if (thread_ != nullptr && started_ != nullptr) {
-    const HANDLE either[] = {started_, thread_};
-    ::WaitForMultipleObjects(2, either, FALSE, kStartTimeoutMs);
-  }
-}
+ControlHost::ControlHost(Plan plan) : plan_(std::move(plan)) { Start("Control host", 20000); }
 
-ControlHost::~ControlHost() {
-  if (thread_ != nullptr) {
-    JoinHostThread(thread_, kEndTimeoutMs, "a control host");
-    ::CloseHandle(thread_);
-  }
-  if (started_ != nullptr) ::CloseHandle(started_);
-}
-
-bool ControlHost::WaitDone(DWORD timeoutMs) {
-  return thread_ != nullptr && ::WaitForSingleObject(thread_, timeoutMs) == WAIT_OBJECT_0 && done_;
-}
-
-std::vector<std::string> ControlHost::Events() const { return events_.Events(); }
+// A plan that has not ended when its host goes is a test that failed already.
+ControlHost::~ControlHost() { Join(60000, "a control host"); }
 
 HRESULT ControlHost::SetInfo(const std::wstring& info) {
   IOrvexInstallerCtl* control = nullptr;
@@ -63,9 +37,11 @@ HRESULT ControlHost::SetInfo(const std::wstring& info) {
   return result;
 }
 
-void ControlHost::Run() {
-  module_ = ::LoadLibraryA(ControlModulePath().c_str());
-  const auto getClassObject = Export<GetClassObject>(module_, "DllGetClassObject");
+void ControlHost::Work() {
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  HMODULE module = ::LoadLibraryA(ControlModulePath().c_str());
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  const auto getClassObject = Export<GetClassObject>(module, "DllGetClassObject");
   if (getClassObject != nullptr) {
     getClassObject(CLSID_OrvexInstallerCtl, IID_IClassFactory, reinterpret_cast<void**>(&factory_));
   }
@@ -82,30 +58,10 @@ void ControlHost::Run() {
 
   if (factory_ != nullptr) factory_->Release();
   factory_ = nullptr;
-  const auto canUnloadNow = Export<CanUnloadNow>(module_, "DllCanUnloadNow");
+  const auto canUnloadNow = Export<HRESULT(STDAPICALLTYPE*)()>(module, "DllCanUnloadNow");
   if (canUnloadNow != nullptr) canUnloadAtEnd_ = canUnloadNow();
-  if (module_ != nullptr) ::FreeLibrary(module_);
-  module_ = nullptr;
-}
-
-DWORD WINAPI ControlHost::ThreadMain(void* param) {
-  auto* self = static_cast<ControlHost*>(param);
-  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  HWND window = CreateHostWindow("Control host", &self->events_);
-  self->window_ = window;
-  self->windowWasActive_ = window != nullptr && ::GetActiveWindow() == window;
-  self->events_.Start();
-  ::SetEvent(self->started_);
-
-  self->Run();
-
-  self->events_.Stop();
-  self->leftIconic_ = ::IsIconic(window) != FALSE;
-  self->leftDisabled_ = ::IsWindowEnabled(window) == FALSE;
-  self->done_ = true;
-  DestroyHostWindow(window);
+  if (module != nullptr) ::FreeLibrary(module);
   if (SUCCEEDED(com)) ::CoUninitialize();
-  return 0;
 }
 
 }  // namespace orvex::test

@@ -1,24 +1,19 @@
-// A host of the built control, as a page's thread is: a thread with COM's
-// apartment and an active top-level window, which loads OrvexInstaller.dll
-// itself (LoadLibrary and DllGetClassObject, no registration needed), makes
-// controls through the module's class object and sets their Info through the
-// dual interface. It records what happened to its window meanwhile.
+// A host of the built control: a host thread with COM's apartment that loads
+// OrvexInstaller.dll itself (LoadLibrary and DllGetClassObject, no
+// registration needed), makes controls through the module's class object and
+// sets their Info through the dual interface.
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
 
-#include <atomic>
 #include <string>
-#include <vector>
 
 #include "host_window.h"
 
-struct IClassFactory;
-
 namespace orvex::test {
 
-class ControlHost {
+class ControlHost : public HostThread {
  public:
   // Work to run on the host thread once its window is active and the module
   // is loaded. It may call SetInfo any number of times.
@@ -37,20 +32,12 @@ class ControlHost {
 
   explicit ControlHost(Plan plan);
   ~ControlHost();
-  ControlHost(const ControlHost&) = delete;
-  ControlHost& operator=(const ControlHost&) = delete;
 
   // On the host thread: makes a control, sets its Info and releases it. The
   // put's result; E_UNEXPECTED when the module did not load or made no
   // control. A control that outlives its release is counted in LeakedControls.
   HRESULT SetInfo(const std::wstring& info);
 
-  // True once the plan ran to its end (waits up to timeoutMs).
-  bool WaitDone(DWORD timeoutMs);
-  bool Done() const { return done_; }
-
-  HWND Window() const { return window_; }
-  bool WindowWasActive() const { return windowWasActive_; }
   bool ModuleLoaded() const { return moduleLoaded_; }
   // The last SetInfo's result, and how many controls kept references after
   // their host released them.
@@ -59,31 +46,15 @@ class ControlHost {
   // DllCanUnloadNow after the plan, before the module was freed.
   HRESULT CanUnloadAtEnd() const { return canUnloadAtEnd_; }
 
-  // What happened to the window while the plan ran, in order: "minimized",
-  // "restored", "disabled", "enabled"; and its state when the plan ended.
-  std::vector<std::string> Events() const;
-  bool LeftIconic() const { return leftIconic_; }
-  bool LeftDisabled() const { return leftDisabled_; }
-
  private:
-  static DWORD WINAPI ThreadMain(void* self);
-  void Run();
+  void Work() override;
 
   Plan plan_;
-  HANDLE thread_ = nullptr;
-  HANDLE started_ = nullptr;
-  HMODULE module_ = nullptr;
   IClassFactory* factory_ = nullptr;
-  std::atomic<HWND> window_{nullptr};
-  std::atomic<bool> windowWasActive_{false};
   std::atomic<bool> moduleLoaded_{false};
-  std::atomic<bool> done_{false};
-  std::atomic<bool> leftIconic_{false};
-  std::atomic<bool> leftDisabled_{false};
   std::atomic<HRESULT> lastResult_{E_PENDING};
   std::atomic<HRESULT> canUnloadAtEnd_{E_PENDING};
   std::atomic<unsigned> leakedControls_{0};
-  HostWindowEvents events_;
 };
 
 }  // namespace orvex::test

@@ -1,9 +1,7 @@
-// Sets Info once on the built control, in a process of its own, on a thread
-// with an active window:
-//   control_host_runner.exe READY GATE "<Info text>"
-// READY names an event set once the host is ready, GATE an event waited for
-// before Info is set ("-" for neither). The exit code is the
-// host's report (host_report.h).
+// Sets Info once on the built control, in a process of its own, on a host
+// thread: control_host_runner.exe READY GATE "<Info text>". READY names an
+// event set once the host is ready, GATE an event waited for before Info is
+// set ("-" for neither). The exit code is the host's report (host_report.h).
 #include <windows.h>
 
 #include <string>
@@ -12,19 +10,14 @@
 #include "host_report.h"
 
 namespace {
-// Longer than any test waits for this process: the test ends it first.
-constexpr DWORD kPlanTimeoutMs = 300000;
-
 HANDLE OpenNamed(const char* name) {
-  if (std::string(name) == "-") return nullptr;
-  return ::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+  return std::string(name) == "-" ? nullptr : ::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
 }
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) return 1 << 30;
-  using orvex::test::ControlHost;
-  ControlHost::Plan plan;
+  orvex::test::ControlHost::Plan plan;
   const int length = ::MultiByteToWideChar(CP_ACP, 0, argv[3], -1, nullptr, 0);
   if (length <= 0) return 1 << 30;
   plan.info.resize(static_cast<std::size_t>(length));
@@ -35,14 +28,13 @@ int main(int argc, char** argv) {
 
   orvex::test::HostReport report;
   {
-    ControlHost host(plan);
-    report.failed = !host.WaitDone(kPlanTimeoutMs) || !host.ModuleLoaded() || host.LastResult() != S_OK ||
+    orvex::test::ControlHost host(plan);
+    // Longer than any test waits for this process: the test ends it first.
+    report.failed = !host.WaitDone(300000) || !host.ModuleLoaded() || host.LastResult() != S_OK ||
                     host.LeakedControls() != 0 || !host.WindowWasActive();
     report.events = host.Events();
     report.leftIconic = host.LeftIconic();
     report.leftDisabled = host.LeftDisabled();
   }
-  if (plan.ready != nullptr) ::CloseHandle(plan.ready);
-  if (plan.gate != nullptr) ::CloseHandle(plan.gate);
   return static_cast<int>(orvex::test::EncodeHostReport(report));
 }

@@ -15,33 +15,27 @@ struct HostReport {
 };
 
 // Up to seven events, four bits each from the low end (0 ends the list), then
-// bit 28 left iconic, bit 29 left disabled, bit 30 failed. More events than
-// fit count as a failure.
+// bit 28 left iconic, bit 29 left disabled, bit 30 failed. Other events, or
+// more than fit, count as a failure.
+inline const char* const kReportedEvents[] = {"minimized", "disabled", "enabled", "restored"};
+
 inline unsigned long EncodeHostReport(const HostReport& report) {
-  static const char* const kNames[] = {"minimized", "disabled", "enabled", "restored"};
-  unsigned long code = 0;
+  unsigned long code = (report.leftIconic ? 1ul << 28 : 0) | (report.leftDisabled ? 1ul << 29 : 0);
   bool failed = report.failed || report.events.size() > 7;
   for (std::size_t i = 0; i < report.events.size() && i < 7; ++i) {
     unsigned long number = 0;
-    for (unsigned long n = 0; n < 4; ++n) {
-      if (report.events[i] == kNames[n]) number = n + 1;
-    }
-    if (number == 0) failed = true;
+    for (unsigned long n = 0; n < 4; ++n) number = report.events[i] == kReportedEvents[n] ? n + 1 : number;
+    failed = failed || number == 0;
     code |= number << (4 * i);
   }
-  if (report.leftIconic) code |= 1ul << 28;
-  if (report.leftDisabled) code |= 1ul << 29;
-  if (failed) code |= 1ul << 30;
-  return code;
+  return code | (failed ? 1ul << 30 : 0);
 }
 
 inline HostReport DecodeHostReport(unsigned long code) {
-  static const char* const kNames[] = {"minimized", "disabled", "enabled", "restored"};
   HostReport report;
-  for (int i = 0; i < 7; ++i) {
+  for (int i = 0; i < 7 && ((code >> (4 * i)) & 15) != 0; ++i) {
     const unsigned long number = (code >> (4 * i)) & 15;
-    if (number == 0) break;
-    report.events.push_back(number <= 4 ? kNames[number - 1] : "?");
+    report.events.push_back(number <= 4 ? kReportedEvents[number - 1] : "?");
   }
   report.leftIconic = (code >> 28) & 1;
   report.leftDisabled = (code >> 29) & 1;

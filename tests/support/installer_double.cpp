@@ -7,7 +7,7 @@
 
 #include "installer_double_protocol.h"
 #include "object_names.h"
-#include "registry_values.h"
+#include "test_registry.h"
 #include "rendezvous_block.h"
 
 using namespace orvex;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "registry_values.h"
+#include "test_registry.h"
 
 namespace orvex::test {
 

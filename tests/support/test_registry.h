@@ -1,5 +1,6 @@
-// Registry set-up and inspection for tests: the maker's keys, viewer class
-// registrations and the installer double's record, all removable per test.
+// The registry as tests set it up and inspect it: any value under any root,
+// the maker's keys, viewer class registrations and the installer double's
+// record, all removable per test.
 #pragma once
 
 #include <windows.h>
@@ -11,12 +12,15 @@
 
 namespace orvex::test {
 
+// Creates the key when missing.
+bool WriteRegistryValue(HKEY root, const std::string& keyPath, const char* value, DWORD type, const void* data,
+                        DWORD size);
+// True when the value exists; its bytes go to data when given.
+bool ReadRegistryValue(HKEY root, const std::string& keyPath, const char* value, std::vector<unsigned char>* data);
+
 // HKLM\SOFTWARE\Brindlewood\<product> and ...\Downloads\<product>.
 std::string MakerKeyPath(const std::string& product);
 std::string DownloadsKeyPath(const std::string& product);
-
-bool SetMachineValue(const std::string& keyPath, const char* value, DWORD type, const void* data, DWORD size);
-// True when the value exists; its bytes go to data when given.
 bool ReadMachineValue(const std::string& keyPath, const char* value, std::vector<unsigned char>* data);
 void DeleteMachineKey(const std::string& keyPath);
 

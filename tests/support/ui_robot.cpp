@@ -1,25 +1,15 @@
 #include "ui_robot.h"
 
+#include <algorithm>
+
 namespace orvex::test {
 
 namespace {
 
-struct Search {
-  DWORD pid;
-  const std::string* className;
-  const std::string* title;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  DWORD pid = 0;
-  ::GetWindowThreadProcessId(window, &pid);
-  if ((search->pid != 0 && pid != search->pid) || !::IsWindowVisible(window)) return TRUE;
-  if (!search->className->empty() && ClassNameOf(window) != *search->className) return TRUE;
-  if (!search->title->empty() && WindowText(window) != *search->title) return TRUE;
-  search->found.push_back(window);
-  return TRUE;
+std::string ClassNameOf(HWND window) {
+  char name[256] = {};
+  const int length = ::GetClassNameA(window, name, sizeof(name));
+  return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
@@ -33,47 +23,58 @@ std::vector<HWND> Children(HWND window) {
   return children;
 }
 
-std::string WithoutAccelerators(const std::string& text) {
-  std::string plain;
-  for (char c : text) {
-    if (c != '&') plain += c;
+struct Search {
+  DWORD pid;
+  const std::string& className;
+  const std::string& title;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<Search*>(param);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if ((search.pid == 0 || owner == search.pid) && ::IsWindowVisible(window) &&
+      (search.className.empty() || ClassNameOf(window) == search.className) &&
+      (search.title.empty() || WindowText(window) == search.title)) {
+    search.found.push_back(window);
   }
-  return plain;
+  return TRUE;
+}
+
+// Waits up to timeoutMs until done() holds; whether it did.
+template <typename Condition>
+bool WaitUntil(DWORD timeoutMs, Condition done) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (!done()) {
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(20);
+  }
+  return true;
 }
 
 }  // namespace
 
 std::vector<HWND> FindTopLevelWindows(DWORD pid, const std::string& className, const std::string& title) {
-  Search search{pid, &className, &title, {}};
+  Search search{pid, className, title, {}};
   ::EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
-HWND WaitForTopLevelWindow(DWORD pid, const std::string& className, const std::string& title,
-                           DWORD timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  for (;;) {
-    const std::vector<HWND> found = FindTopLevelWindows(pid, className, title);
-    if (!found.empty()) return found.front();
-    if (::GetTickCount64() >= deadline) return nullptr;
-    ::Sleep(20);
-  }
+HWND WaitForTopLevelWindow(DWORD pid, const std::string& className, const std::string& title, DWORD timeoutMs) {
+  std::vector<HWND> found;
+  WaitUntil(timeoutMs, [&] { return !(found = FindTopLevelWindows(pid, className, title)).empty(); });
+  return found.empty() ? nullptr : found.front();
 }
 
 std::string WindowText(HWND window) {
   char text[1024] = {};
   DWORD_PTR copied = 0;
-  if (!::SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
-                             SMTO_ABORTIFHUNG, 2000, &copied)) {
+  if (!::SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                             2000, &copied)) {
     return std::string();
   }
   return std::string(text, ::strnlen(text, sizeof(text)));
-}
-
-std::string ClassNameOf(HWND window) {
-  char name[256] = {};
-  const int length = ::GetClassNameA(window, name, sizeof(name));
-  return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 std::vector<std::string> ChildTexts(HWND window) {
@@ -84,7 +85,9 @@ std::vector<std::string> ChildTexts(HWND window) {
 
 bool PressButton(HWND window, const std::string& text) {
   for (HWND child : Children(window)) {
-    if (ClassNameOf(child) != "Button" || WithoutAccelerators(WindowText(child)) != text) continue;
+    std::string plain = WindowText(child);
+    plain.erase(std::remove(plain.begin(), plain.end(), '&'), plain.end());
+    if (ClassNameOf(child) != "Button" || plain != text) continue;
     const int id = ::GetDlgCtrlID(child);
     return ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(child)) != 0;
   }
@@ -92,12 +95,7 @@ bool PressButton(HWND window, const std::string& text) {
 }
 
 bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (::IsWindow(window)) {
-    if (::GetTickCount64() >= deadline) return false;
-    ::Sleep(20);
-  }
-  return true;
+  return WaitUntil(timeoutMs, [window] { return !::IsWindow(window); });
 }
 
 }  // namespace orvex::test

@@ -14,11 +14,9 @@ namespace orvex::test {
 std::vector<HWND> FindTopLevelWindows(DWORD pid, const std::string& className, const std::string& title);
 
 // Waits up to timeoutMs for such a window; null when none appeared.
-HWND WaitForTopLevelWindow(DWORD pid, const std::string& className, const std::string& title,
-                           DWORD timeoutMs);
+HWND WaitForTopLevelWindow(DWORD pid, const std::string& className, const std::string& title, DWORD timeoutMs);
 
 std::string WindowText(HWND window);
-std::string ClassNameOf(HWND window);
 
 // Texts of the window's children, in their order.
 std::vector<std::string> ChildTexts(HWND window);

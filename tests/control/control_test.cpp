@@ -1,0 +1,320 @@
+// The control made in this process: its saved forms (a stream, a property
+// bag), its Info property, its safety options, and which pages may drive it.
+// Loading either form puts Info through the dispatch interface, and so runs
+// the install check, unless the page may not drive the control.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objsafe.h>
+#include <ocidl.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "class_table.h"
+#include "client_site.h"
+#include "installer_double_client.h"
+#include "orvex_installer_ctl.h"
+#include "orvex_installer_h.h"
+#include "param_property_bag.h"
+#include "server_module.h"
+#include "test_registry.h"
+
+namespace orvex::test {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+template <typename Fixed>
+Bytes Raw(Fixed value) {
+  const auto* data = reinterpret_cast<const unsigned char*>(&value);
+  return Bytes(data, data + sizeof(value));
+}
+
+// A text value as a stream holds it: the count, then one byte per character.
+Bytes Counted(const std::string& text, DWORD count) {
+  Bytes bytes(sizeof(count) + text.size());
+  std::memcpy(bytes.data(), &count, sizeof(count));
+  std::memcpy(bytes.data() + sizeof(count), text.data(), text.size());
+  return bytes;
+}
+Bytes Counted(const std::string& text) { return Counted(text, static_cast<DWORD>(text.size())); }
+
+// A stream: the format version, an extent of 1111 x 2222, the VARTYPE of Info, its value.
+Bytes StreamBytes(VARTYPE type, const Bytes& value, DWORD version = 0x300) {
+  Bytes bytes = Raw(version);
+  for (const Bytes& part : {Raw<LONG>(1111), Raw<LONG>(2222), Raw(type), value}) {
+    bytes.insert(bytes.end(), part.begin(), part.end());
+  }
+  return bytes;
+}
+
+HRESULT Load(IUnknown* control, const Bytes& bytes) {
+  IPersistStreamInit* persist = nullptr;
+  IStream* stream = nullptr;
+  HRESULT result = control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist));
+  if (SUCCEEDED(result)) result = ::CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+  if (SUCCEEDED(result)) {
+    if (!bytes.empty()) stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+    result = persist->Load(stream);
+    stream->Release();
+  }
+  if (persist != nullptr) persist->Release();
+  return result;
+}
+
+// What the control saves now, or nothing when it cannot save.
+Bytes Saved(IUnknown* control) {
+  IPersistStreamInit* persist = nullptr;
+  IStream* stream = nullptr;
+  Bytes bytes;
+  STATSTG stat = {};
+  if (SUCCEEDED(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist))) &&
+      SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)) && SUCCEEDED(persist->Save(stream, TRUE)) &&
+      SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
+    bytes.resize(static_cast<std::size_t>(stat.cbSize.QuadPart));
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+    stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+  }
+  if (stream != nullptr) stream->Release();
+  if (persist != nullptr) persist->Release();
+  return bytes;
+}
+
+class ControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override { StartModule(ControlClassTable(), ::GetModuleHandleA(nullptr)); }
+  void TearDown() override {
+    StopModule();
+    for (const std::string& name : products_) ForgetProduct(name);
+  }
+  template <typename Interface = IOrvexInstallerCtl>
+  static Interface* NewControl(REFIID iid = IID_IOrvexInstallerCtl) {
+    Interface* control = nullptr;
+    EXPECT_EQ(CreateOrvexInstallerCtl(nullptr, iid, reinterpret_cast<void**>(&control)), S_OK);
+    return control;
+  }
+  // Registers product names for cleaning before and after the test.
+  void Products(std::initializer_list<std::string> names) {
+    for (const std::string& name : names) ForgetProduct(name);
+    products_.insert(products_.end(), names);
+  }
+  static DWORD CheckRuns(const std::string& name) {
+    DoubleRecord record;
+    return ReadDoubleRecord(name, record) ? record.runs : 0;
+  }
+  static std::wstring Info(IUnknown* control) {
+    IOrvexInstallerCtl* dual = nullptr;
+    control->QueryInterface(IID_IOrvexInstallerCtl, reinterpret_cast<void**>(&dual));
+    BSTR value = nullptr;
+    dual->get_Info(&value);
+    dual->Release();
+    std::wstring text(value != nullptr ? value : L"", ::SysStringLen(value));
+    ::SysFreeString(value);
+    return text;
+  }
+  static HRESULT Put(IOrvexInstallerCtl* control, const std::wstring& info) {
+    BSTR value = ::SysAllocStringLen(info.data(), static_cast<UINT>(info.size()));
+    const HRESULT result = control->put_Info(value);
+    ::SysFreeString(value);
+    return result;
+  }
+
+ private:
+  std::vector<std::string> products_;
+};
+
+using Persistence = ControlTest;
+
+// Info is null until set, and any text comes back whole; what a control
+// saves loads into another, each character with its low byte. A refused
+// stream fails the load and changes neither the extent nor Info; a value of
+// another kind that Info takes reaches it as text, and runs the check.
+TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
+  Products({"PS_Long", "PS_Refused", "-7301", "1234", "9000000001"});
+  IOrvexInstallerCtl* saver = NewControl();
+  BSTR value = reinterpret_cast<BSTR>(1);
+  ASSERT_EQ(saver->get_Info(&value), S_OK);
+  EXPECT_EQ(value, nullptr) << "Info was never set";
+  // After the product name a second field too long for the block, so that the
+  // check refuses the text; then characters from all over the range, none
+  // with a zero low byte (which a stream would turn into a NUL).
+  std::wstring info = L"PS_Long|" + std::wstring(60, L'C');
+  for (std::size_t i = 0; info.size() < 300000; ++i) {
+    const auto c = static_cast<wchar_t>(0x20 + (i * 40503) % 0xFFD0);
+    if ((c & 0xFF) != 0) info += c;
+  }
+  EXPECT_EQ(Put(saver, info), S_OK);
+  EXPECT_TRUE(Info(saver) == info) << "Info did not come back whole";
+  const Bytes saved = Saved(saver);
+  saver->Release();
+  IOrvexInstallerCtl* control = NewControl();
+  ASSERT_EQ(Load(control, saved), S_OK);
+  for (wchar_t& c : info) c &= 0xFF;
+  EXPECT_TRUE(Info(control) == info);
+  EXPECT_TRUE(Saved(control) == saved);
+  EXPECT_EQ(CheckRuns("PS_Long"), 0u) << "the check refuses fields longer than the block";
+
+  const Bytes whole = StreamBytes(VT_BSTR, Counted("PS_Refused"));
+  Bytes ownClass = Raw(CLSID_OrvexInstallerCtl);
+  ownClass.resize(sizeof(CLSID) + 18);
+  std::vector<std::pair<std::string, Bytes>> refused = {
+      {"a newer format", StreamBytes(VT_BSTR, Counted("PS_Refused"), 0x301)},
+      {"no such VARTYPE", StreamBytes(0x7FFF, Counted("PS_Refused"))},
+      {"a null object", StreamBytes(VT_UNKNOWN, Bytes(20, 0))},
+      {"a null dispatch object", StreamBytes(VT_DISPATCH, Bytes(20, 0))},
+      {"an object of the control's class", StreamBytes(VT_UNKNOWN, ownClass)},
+      {"a number kind without a number", StreamBytes(VT_I8, Counted("PS_Refused"))},
+      {"an error code, which Info does not take", StreamBytes(VT_ERROR, Raw<LONG>(E_FAIL))},
+      {"a count past the stream", StreamBytes(VT_BSTR, Counted("PS_Refused", 0x7FFFFFFF))},
+      {"a count past any string", StreamBytes(VT_BSTR, Counted("PS_Refused", 0xFFFFFFFF))},
+  };
+  for (std::size_t size = 0; size < whole.size(); ++size) {
+    refused.push_back({"cut to " + std::to_string(size) + " bytes", Bytes(whole.data(), whole.data() + size)});
+  }
+  for (const auto& [what, bytes] : refused) {
+    EXPECT_EQ(Load(control, bytes), E_FAIL) << what;
+    EXPECT_TRUE(Saved(control) == saved) << what << ": the extent or Info changed";
+  }
+  EXPECT_EQ(CheckRuns("PS_Refused"), 0u);
+
+  for (const auto& [bytes, text] : {std::make_pair(StreamBytes(VT_I4, Raw<LONG>(-7301)), "-7301"),
+                                    std::make_pair(StreamBytes(VT_R8, Raw<double>(1234.0)), "1234"),
+                                    std::make_pair(StreamBytes(VT_I8, Counted("9000000001")), "9000000001")}) {
+    EXPECT_EQ(Load(control, bytes), S_OK) << text;
+    EXPECT_EQ(Info(control), std::wstring(text, text + std::strlen(text)));
+    EXPECT_EQ(CheckRuns(text), 1u) << text;
+  }
+  control->Release();
+}
+
+// A page's parameters are text: an extent that is no number is skipped. What
+// the control saves to a bag loads into another control as it was.
+TEST_F(Persistence, PropertyBagsRunTheCheckAndSaveWhatTheyLoad) {
+  Products({"PS_Bag"});
+  using page_host::ParamPropertyBag;
+  ParamPropertyBag* page = ParamPropertyBag::Create({{L"Info", L"PS_Bag"}, {L"_cx", L"100"}, {L"_cy", L"wide"}}, {});
+  ParamPropertyBag* saved = ParamPropertyBag::Create({}, {});
+  IPersistPropertyBag* control = NewControl<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  IPersistPropertyBag* copy = NewControl<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  ASSERT_EQ(control->Load(page, nullptr), S_OK);
+  ASSERT_EQ(control->Save(saved, TRUE, TRUE), S_OK);
+  ASSERT_EQ(copy->Load(saved, nullptr), S_OK);
+  EXPECT_EQ(CheckRuns("PS_Bag"), 2u);
+  EXPECT_TRUE(Saved(copy) == Saved(control));
+  IOleObject* object = nullptr;
+  ASSERT_EQ(copy->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
+  SIZEL extent = {};
+  EXPECT_EQ(object->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+  EXPECT_EQ(extent.cx, 100);
+  EXPECT_EQ(extent.cy, 5080) << "the default";
+  for (IUnknown* each : std::initializer_list<IUnknown*>{object, copy, control, saved, page}) each->Release();
+}
+
+// Both options, for untrusted callers (1) and untrusted data (2), are one set
+// for the whole object, whichever of its interfaces they are set through.
+TEST_F(Persistence, SafetyOptionsAreOneSetForTheObject) {
+  IObjectSafety* safety = NewControl<IObjectSafety>(IID_IObjectSafety);
+  DWORD supported = 7;
+  DWORD enabled = 7;
+  EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+  EXPECT_EQ(supported, 3u);
+  EXPECT_EQ(enabled, 0u);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IOleCache, 1, 1), E_NOINTERFACE);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL) << "an option other than the two";
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), S_OK);
+  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, 2, 2), S_OK);
+  safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 0);
+  safety->GetInterfaceSafetyOptions(IID_IOrvexInstallerCtl, &supported, &enabled);
+  EXPECT_EQ(enabled, 2u) << "only the masked option changes";
+  safety->Release();
+}
+
+using SiteProtocol = ControlTest;
+
+// The site a script engine gives the objects it makes: services only. A
+// browser's offers its document (the container's dispatch service).
+class ScriptSite final : public IServiceProvider {
+ public:
+  explicit ScriptSite(bool browser) : browser_(browser) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IServiceProvider);
+    *out = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID iid, void** out) override {
+    const GUID containerDispatch = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
+    *out = nullptr;
+    return browser_ && ::IsEqualGUID(service, containerDispatch) ? QueryInterface(iid, out) : E_NOINTERFACE;
+  }
+
+ private:
+  bool browser_;
+};
+
+// Only the build's listed pages (the test build's: the maker's sites and local
+// files) may set Info, as the container's moniker tells the page, through the
+// client site or, for an object a page's script made, through the site given
+// with IObjectWithSite. A refused page gets E_ACCESSDENIED and no check; Info
+// keeps the value, and a saved Info loads without a check. The client sites
+// are the page host's.
+TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
+  page_host::HostLog log;  // no file: the sites' lines are dropped
+  const HWND window = ::CreateWindowExW(0, L"STATIC", L"page", WS_OVERLAPPEDWINDOW, 0, 0, 500, 400, nullptr, nullptr,
+                                        nullptr, nullptr);
+  page_host::InPlaceFrame* frame = page_host::InPlaceFrame::Create(window, log);
+  IOrvexInstallerCtl* control = NewControl();
+  IOleObject* object = nullptr;
+  ASSERT_EQ(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
+  IObjectWithSite* withSite = nullptr;
+  ASSERT_EQ(control->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite)), S_OK);
+  const struct {
+    const wchar_t* url;  // "": a site without a moniker
+    bool allowed;
+  } cases[] = {{L"https://www.brindlewood.com/viewer.html", true}, {L"https://evil.example/viewer.html", false},
+               {L"", false}};
+  unsigned n = 0;
+  for (const auto& one : cases) {
+    for (const bool scriptMade : {false, true}) {
+      const std::string product = "PS_Page" + std::to_string(++n);
+      Products({product});
+      page_host::SiteOptions options;
+      options.pageUrl = one.url;
+      auto* site = page_host::ClientSite::Create(options, log, 1, window, frame, RECT{10, 20, 110, 70});
+      ASSERT_EQ(scriptMade ? withSite->SetSite(static_cast<IOleClientSite*>(site)) : object->SetClientSite(site), S_OK);
+      const std::wstring info(product.begin(), product.end());
+      EXPECT_EQ(Put(control, info), one.allowed ? S_OK : E_ACCESSDENIED) << product;
+      EXPECT_EQ(Info(control), info) << product;
+      EXPECT_EQ(CheckRuns(product), one.allowed ? 1u : 0u) << product;
+      if (!one.allowed) {
+        EXPECT_EQ(Load(control, Saved(control)), S_OK) << product;
+        EXPECT_EQ(CheckRuns(product), 0u) << product << ": a refused page loads without a check";
+      }
+      object->SetClientSite(nullptr);
+      withSite->SetSite(nullptr);
+      site->Release();
+    }
+  }
+  // A script's site with services but no client site: a local script host's,
+  // which leads to no page, leaves the control unlocked; a browser's, which
+  // offers its document, locks it (no URL is told).
+  for (const bool browser : {false, true}) {
+    const std::string product = browser ? "PS_PageBrowser" : "PS_PageScriptHost";
+    Products({product});
+    ScriptSite scriptSite(browser);
+    ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
+    EXPECT_EQ(Put(control, std::wstring(product.begin(), product.end())), browser ? E_ACCESSDENIED : S_OK);
+    EXPECT_EQ(CheckRuns(product), browser ? 0u : 1u) << product;
+    withSite->SetSite(nullptr);
+  }
+  for (IUnknown* each : std::initializer_list<IUnknown*>{withSite, object, control, frame}) each->Release();
+  ::DestroyWindow(window);
+}
+
+}  // namespace
+}  // namespace orvex::test
