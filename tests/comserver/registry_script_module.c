@@ -1,9 +1,3 @@
-/* A module for tests that carries nothing but a registry script resource. */
-#include <windows.h>
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  (void)instance;
-  (void)reason;
-  (void)reserved;
-  return TRUE;
-}
+/* A module for tests that carries nothing but a registry script resource; the
+   runtime's default DllMain is its entry. */
+typedef int registry_script_module_has_no_code;

@@ -26,7 +26,7 @@ class RegistryScript : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(S_OK, StartModule(emptyTable_, ::GetModuleHandleA(nullptr)));
     name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    Reset({});
+    Reset("");
   }
 
   void TearDown() override {
@@ -49,24 +49,10 @@ class RegistryScript : public ::testing::Test {
 
   std::string Path(const std::string& key) const { return kTestsKey + name_ + (key.empty() ? "" : "\\" + key); }
 
-  // Empties the test's key, then makes each entry of `before`, written as
-  // ExpectTree writes them (values "s:" only).
-  void Reset(const Tree& before) const {
+  // Empties the test's key, then registers the script body `before` in it.
+  void Reset(const std::string& before) const {
     ::RegDeleteTreeA(HKEY_CURRENT_USER, Path("").c_str());
-    Tree entries = before;
-    entries.insert(entries.begin(), "");  // the test's key itself
-    for (const std::string& entry : entries) {
-      const std::size_t is = entry.find('='), at = std::min(entry.find('@'), is);
-      HKEY made = nullptr;
-      ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, Path(entry.substr(0, at)).c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &made, nullptr));
-      if (is != std::string::npos) {
-        const std::string name = at == is ? "" : entry.substr(at + 1, is - at - 1), text = entry.substr(is + 3);
-        ::RegSetValueExA(made, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                         static_cast<DWORD>(text.size() + 1));
-      }
-      ::RegCloseKey(made);
-    }
+    ASSERT_EQ(S_OK, RunRegistryScriptText(Block(before).c_str(), TRUE, nullptr)) << before;
   }
 
   // Compares every key and value below the test's key, in any order: "Key\Sub"
@@ -139,7 +125,7 @@ TEST_F(RegistryScript, ItemsWriteExactlyWhatTheyNameAndUnregistrationRemovesIt) 
   };
   for (const auto& [script, tree] : cases) {
     SCOPED_TRACE(Named(script));
-    Reset({});
+    Reset("");
     EXPECT_EQ(S_OK, RunRegistryScriptText(script.c_str(), TRUE, pairs));
     ExpectTree(tree);
     EXPECT_EQ(S_OK, RunRegistryScriptText(script.c_str(), FALSE, pairs));
@@ -164,7 +150,7 @@ TEST_F(RegistryScript, RefusalsRemovalAndRollback) {
     std::string script;
     BOOL registerFlag = TRUE;
     HRESULT expected = DISP_E_EXCEPTION;
-    Tree before = {"Keep\\Sub"};
+    std::string before = "Keep { Sub }";
     Tree after = {"Keep", "Keep\\Sub"};
   };
   const Case cases[] = {
@@ -181,15 +167,15 @@ TEST_F(RegistryScript, RefusalsRemovalAndRollback) {
       {Block("Missing { 'A\\B' }"), FALSE},  // what is only read is still checked
       {Block(deep), FALSE},
       {Block("ForceRemove Force { New } Delete Gone = s 'x' ForceRemove clsid { Added } Delete TYPELIB"), TRUE, S_OK,
-       {"Force\\Old", "Gone\\Child", "CLSID\\Keep", "TypeLib\\Keep"},
+       "Force { Old } Gone { Child } CLSID { Keep } TypeLib { Keep }",
        {"CLSID", "CLSID\\Added", "CLSID\\Keep", "Force", "Force\\New", "TypeLib", "TypeLib\\Keep"}},
       {Block("First") + Block("Existing Second = s 'x' { Third } " + uncreatable) + Block("Later"), TRUE,
-       DISP_E_EXCEPTION, {"Existing"}, {"First"}},
-      {Block("NoRemove Kept { val V = s 'x' Sub }"), FALSE, S_OK, {"Kept\\Sub", "Kept@V=s:x", "Kept@Theirs=s:y"},
+       DISP_E_EXCEPTION, "Existing", {"First"}},
+      {Block("NoRemove Kept { val V = s 'x' Sub }"), FALSE, S_OK, "Kept { val V = s 'x' val Theirs = s 'y' Sub }",
        {"Kept", "Kept@Theirs=s:y"}},
-      {Block("Ours { Sub }"), FALSE, S_OK, {"Ours\\Sub", "Ours\\Foreign"}, {"Ours", "Ours\\Foreign"}},
-      {Block("Missing = s 'x' { Present val V = s 'z' Deeper { Present } }"), FALSE, S_OK, {"@V=s:kept", "Present"},
-       {"@V=s:kept", "Present"}},
+      {Block("Ours { Sub }"), FALSE, S_OK, "Ours { Sub Foreign }", {"Ours", "Ours\\Foreign"}},
+      {Block("Missing = s 'x' { Present val V = s 'z' Deeper { Present } }"), FALSE, S_OK,
+       "val V = s 'kept' Present", {"@V=s:kept", "Present"}},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(Named(each.script));

@@ -1,8 +1,5 @@
 // The viewer's registered module: its version resource, the installed version
 // and product name the check takes from it, and the old-version box for Quillon.
-#include <algorithm>
-#include <cstring>
-
 #include "check_test_support.h"
 #include "module_version.h"
 #include "ui_robot.h"
@@ -79,11 +76,6 @@ TEST_F(QuillonModule, OldVersionShowsTheBoxAndCountsAsNotInstalled) {
   const HWND box =
       WaitForTopLevelWindow(::GetCurrentProcessId(), "#32770", "Latest version of Quillon is required", 20000);
   ASSERT_NE(box, nullptr) << "no old-version message box";
-  const std::vector<std::string> texts = ChildTexts(box);
-  EXPECT_NE(std::find(texts.begin(), texts.end(),
-                      "Latest version of Quillon is required to view this document. "
-                      "Latest version will now be downloaded."),
-            texts.end());
   EXPECT_EQ(::GetWindow(box, GW_OWNER), host.Window()) << "owned by the host's active window";
   // A check of the same product nested in the box's loop returns at once.
   EXPECT_TRUE(RunNestedCheck(host.Window(), info)) << "the nested check waited";

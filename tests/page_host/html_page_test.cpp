@@ -7,8 +7,6 @@
 
 #include <string>
 
-#include "page_file.h"
-
 namespace orvex::page_host {
 namespace {
 
@@ -53,18 +51,17 @@ TEST(HtmlPage, ObjectsAndTheirParams) {
                 kClassId + L"  0x0 a=&|<u>|\"'\xA0|AB\xD83D\xDE00");
 }
 
-// A bound reached is taken; one more object, parameter or character and the
-// page is refused whole, saying which bound. Texts only shown are cut instead.
+// A bound reached is taken; one more parameter or character and the page is
+// refused whole, saying which bound (the objects' bound: PageHostFailures).
+// Texts only shown are cut instead.
 TEST(HtmlPage, BoundsRefuseThePageWholeAndCutOnlyWhatIsShown) {
-  std::wstring objects, params = kObject;
-  for (std::size_t i = 0; i < kMaxObjects; ++i) objects += kObject + L"</object>";
+  std::wstring params = kObject;
   for (std::size_t i = 0; i < kMaxParamsPerObject; ++i) params += L"<param name=p value=v>";
   const std::wstring value(kMaxValueLength, L'x'), name(kMaxNameLength, L'n');
   const struct {
     std::wstring at, over;
     const wchar_t* bound;
   } cases[] = {
-      {objects, objects + kObject, L"objects"},
       {params, params + L"<param name=p value=v>", L"parameters"},
       {kObject + L"<param name=Info value='" + value + L"'>", kObject + L"<param name=Info value='x" + value + L"'>",
        L"param value"},
@@ -79,16 +76,6 @@ TEST(HtmlPage, BoundsRefuseThePageWholeAndCutOnlyWhatIsShown) {
   EXPECT_EQ(Describe(L"<title>" + std::wstring(5000, L't') + L"</title>" + kObject.substr(0, kObject.size() - 1) +
                      L" width=99999999999999 height=77>"),
             std::wstring(kMaxTitleLength, L't') + L"\n" + kClassId + L"  " + std::to_wstring(kMaxObjectExtent) + L"x77");
-}
-
-// UTF-8 and UTF-16 by their marks, UTF-8 without one, else the ANSI code page.
-TEST(HtmlPage, PageBytesDecodeAsUtf8Utf16OrAnsi) {
-  for (const std::string& bytes : {std::string("\xEF\xBB\xBF" "caf\xC3\xA9"), std::string("\xFF\xFE" "c\0a\0f\0\xE9\0", 10),
-                                   std::string("caf\xC3\xA9"), std::string("caf\xE9")}) {
-    std::wstring text;
-    ASSERT_TRUE(DecodePageBytes(bytes, text));
-    EXPECT_EQ(text.size() == 4 && bytes.back() == '\xE9' ? text.substr(0, 3) : text, bytes.back() == '\xE9' ? L"caf" : L"caf\xE9");
-  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // install check while the control loads, on the build's listed pages only.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -109,7 +110,11 @@ class PageHostCheck : public ::testing::Test {
   }
 };
 
-TEST_F(PageHostCheck, InfoParametersRunTheCheckOnceEachWhileTheControlsLoad) {
+// The host tells each object its page's URL through the container's moniker:
+// the page file's own by default, or the one given. Only the build's listed
+// pages run the check; a refused page still loads, and so does an object whose
+// site comes only through IObjectWithSite, as a script's would.
+TEST_F(PageHostCheck, InfoParametersRunTheCheckOnceEachOnListedPages) {
   ForgetProduct("PH_First");
   ForgetProduct("PH_Second");
   const std::string page = "<title>Two installers</title><object classid=\"" + std::string(kControl) +
@@ -120,6 +125,8 @@ TEST_F(PageHostCheck, InfoParametersRunTheCheckOnceEachWhileTheControlsLoad) {
   const HostRun run = RunHost(page);
   ExpectCleanEnd(run);
   EXPECT_TRUE(run.Has({"#2 released 0"})) << run.log;
+  EXPECT_NE(run.log.find("\npage-url file:///"), std::string::npos) << run.log;
+  EXPECT_TRUE(run.Has({"#1 get-moniker 1 0x00000000"})) << run.log;
   EXPECT_EQ(CheckRuns("PH_First"), 1u) << run.log;
   EXPECT_EQ(CheckRuns("PH_Second"), 1u) << "parameter names are matched without regard to case\n" << run.log;
   for (const std::string number : {"#1 ", "#2 "}) {
@@ -129,37 +136,16 @@ TEST_F(PageHostCheck, InfoParametersRunTheCheckOnceEachWhileTheControlsLoad) {
                          number + "host-state enabled 1 iconic 0"}))
         << run.log;
   }
+  for (const char* options : {"--page-url https://evil.example/viewer.html",
+                              "--script-site --page-url http://evil.example/",
+                              "--script-site --page-url https://brindlewood.com/"}) {
+    ForgetProduct("PH_First");
+    const HostRun other = RunHost(page, options);
+    ExpectCleanEnd(other);
+    EXPECT_EQ(CheckRuns("PH_First"), std::strstr(options, "evil") ? 0u : 1u) << options << "\n" << other.log;
+  }
   ForgetProduct("PH_First");
   ForgetProduct("PH_Second");
-}
-
-// The host tells each object its page's URL through the container's moniker:
-// the page file's own by default, or the one given. Only the build's listed
-// pages run the check; a refused page still loads, and so does an object
-// whose site comes only through IObjectWithSite, as a script's would.
-TEST_F(PageHostCheck, OnlyListedPagesRunTheCheck) {
-  const struct {
-    const char* options;
-    bool allowed;
-  } cases[] = {
-      {"", true},
-      {"--page-url https://www.brindlewood.com/viewer.html", true},
-      {"--page-url https://evil.example/viewer.html", false},
-      {"--script-site --page-url https://brindlewood.com/", true},
-      {"--script-site --page-url http://evil.example/", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.options);
-    ForgetProduct("PH_Page");
-    const HostRun run = RunHost(ControlPage("<param name=Info value=PH_Page>"), c.options);
-    ExpectCleanEnd(run);
-    EXPECT_EQ(CheckRuns("PH_Page"), c.allowed ? 1u : 0u) << run.log;
-    EXPECT_TRUE(run.Has({"#1 get-moniker 1 0x00000000"})) << run.log;
-    if (*c.options == '\0') {
-      EXPECT_NE(run.log.find("\npage-url file:///"), std::string::npos) << run.log;
-    }
-  }
-  ForgetProduct("PH_Page");
 }
 
 // Each kind of site the host can offer activates the control as it offers:
