@@ -13,8 +13,6 @@ import sys
 EXPORTS = ["DllCanUnloadNow", "DllGetClassObject", "DllMyRegisterServer", "DllRegisterServer", "DllUnregisterServer"]
 RUNTIME_IMPORTS = {"_initterm", "__getmainargs", "_onexit", "__dllonexit", "atexit", "_amsg_exit", "__set_app_type",
                    "_lock", "_unlock", "_cexit", "__p__acmdln", "_initialize_onexit_table", "_execute_onexit_table"}
-START_UP = {"DllMainCRTStartup", "_CRT_INIT", "__main", "__do_global_ctors", "_pei386_runtime_relocator",
-            "__dyn_tls_init", "_initterm"}
 
 
 def check(path, nm):
@@ -36,8 +34,6 @@ def check(path, nm):
             addresses.setdefault(parts[2], int(parts[0], 16))
     entry = "DllEntry" if "pei-x86-64" in headers else "_DllEntry@12"
     yield addresses.get(entry) == field("ImageBase") + field("AddressOfEntryPoint"), f"the entry point is not {entry}"
-    linked = sorted(s for s in addresses if s.lstrip("_") in {name.lstrip("_") for name in START_UP})
-    yield not linked, f"runtime start-up code is linked in: {linked}"
     yield re.search(r"^Entry 9 0+ 0+ Thread Storage Directory", headers, re.M), "a TLS directory"
     for name, size in re.findall(r"^\s*\d+ (\S+)\s+([0-9a-f]+) ", headers, re.M):
         yield name not in (".ctors", ".init_array", ".CRT", ".tls") or not int(size, 16), f"a {name} section"

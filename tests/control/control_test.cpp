@@ -13,14 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "check_test_support.h"
 #include "class_table.h"
 #include "client_site.h"
-#include "installer_double_client.h"
 #include "orvex_installer_ctl.h"
 #include "orvex_installer_h.h"
 #include "param_property_bag.h"
 #include "server_module.h"
-#include "test_registry.h"
 
 namespace orvex::test {
 namespace {
@@ -84,12 +83,12 @@ Bytes Saved(IUnknown* control) {
   return bytes;
 }
 
-class ControlTest : public ::testing::Test {
+class ControlTest : public CheckTest {
  protected:
   void SetUp() override { StartModule(ControlClassTable(), ::GetModuleHandleA(nullptr)); }
   void TearDown() override {
     StopModule();
-    for (const std::string& name : products_) ForgetProduct(name);
+    CheckTest::TearDown();
   }
   template <typename Interface = IOrvexInstallerCtl>
   static Interface* NewControl(REFIID iid = IID_IOrvexInstallerCtl) {
@@ -97,15 +96,7 @@ class ControlTest : public ::testing::Test {
     EXPECT_EQ(CreateOrvexInstallerCtl(nullptr, iid, reinterpret_cast<void**>(&control)), S_OK);
     return control;
   }
-  // Registers product names for cleaning before and after the test.
-  void Products(std::initializer_list<std::string> names) {
-    for (const std::string& name : names) ForgetProduct(name);
-    products_.insert(products_.end(), names);
-  }
-  static DWORD CheckRuns(const std::string& name) {
-    DoubleRecord record;
-    return ReadDoubleRecord(name, record) ? record.runs : 0;
-  }
+  static DWORD CheckRuns(const std::string& name) { return Record(name).runs; }
   static std::wstring Info(IUnknown* control) {
     IOrvexInstallerCtl* dual = nullptr;
     control->QueryInterface(IID_IOrvexInstallerCtl, reinterpret_cast<void**>(&dual));
@@ -122,9 +113,6 @@ class ControlTest : public ::testing::Test {
     ::SysFreeString(value);
     return result;
   }
-
- private:
-  std::vector<std::string> products_;
 };
 
 using Persistence = ControlTest;
@@ -134,7 +122,7 @@ using Persistence = ControlTest;
 // stream fails the load and changes neither the extent nor Info; a value of
 // another kind that Info takes reaches it as text, and runs the check.
 TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
-  Products({"PS_Long", "PS_Refused", "-7301", "1234", "9000000001"});
+  for (const char* name : {"PS_Long", "PS_Refused", "-7301", "1234", "9000000001"}) Product(name);
   IOrvexInstallerCtl* saver = NewControl();
   BSTR value = reinterpret_cast<BSTR>(1);
   ASSERT_EQ(saver->get_Info(&value), S_OK);
@@ -194,7 +182,7 @@ TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
 // A page's parameters are text: an extent that is no number is skipped. What
 // the control saves to a bag loads into another control as it was.
 TEST_F(Persistence, PropertyBagsRunTheCheckAndSaveWhatTheyLoad) {
-  Products({"PS_Bag"});
+  Product("PS_Bag");
   using page_host::ParamPropertyBag;
   ParamPropertyBag* page = ParamPropertyBag::Create({{L"Info", L"PS_Bag"}, {L"_cx", L"100"}, {L"_cy", L"wide"}}, {});
   ParamPropertyBag* saved = ParamPropertyBag::Create({}, {});
@@ -282,7 +270,7 @@ TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
   for (const auto& one : cases) {
     for (const bool scriptMade : {false, true}) {
       const std::string product = "PS_Page" + std::to_string(++n);
-      Products({product});
+      Product(product);
       page_host::SiteOptions options;
       options.pageUrl = one.url;
       auto* site = page_host::ClientSite::Create(options, log, 1, window, frame, RECT{10, 20, 110, 70});
@@ -305,7 +293,7 @@ TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
   // offers its document, locks it (no URL is told).
   for (const bool browser : {false, true}) {
     const std::string product = browser ? "PS_PageBrowser" : "PS_PageScriptHost";
-    Products({product});
+    Product(product);
     ScriptSite scriptSite(browser);
     ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
     EXPECT_EQ(Put(control, std::wstring(product.begin(), product.end())), browser ? E_ACCESSDENIED : S_OK);

@@ -1,5 +1,5 @@
 // The page host's parser on its own: what a page's objects and parameters
-// become, and where a page is refused.
+// become. Its refusals are the program's (PageHostFailures).
 #include "html_page.h"
 
 #include <gtest/gtest.h>
@@ -49,33 +49,6 @@ TEST(HtmlPage, ObjectsAndTheirParams) {
                 L" width=50%><param name=a value='&amp;|&lt;u&gt;|&quot;&apos;&nbsp;|&#65;&#x42;&#x1F600;'>"),
             std::wstring(L"Two objects & more\n") + kClassId + L" first 120x40 Info=A|{x}| Other=it\"s Later=one/two\n" +
                 kClassId + L"  0x0 a=&|<u>|\"'\xA0|AB\xD83D\xDE00");
-}
-
-// A bound reached is taken; one more parameter or character and the page is
-// refused whole, saying which bound (the objects' bound: PageHostFailures).
-// Texts only shown are cut instead.
-TEST(HtmlPage, BoundsRefuseThePageWholeAndCutOnlyWhatIsShown) {
-  std::wstring params = kObject;
-  for (std::size_t i = 0; i < kMaxParamsPerObject; ++i) params += L"<param name=p value=v>";
-  const std::wstring value(kMaxValueLength, L'x'), name(kMaxNameLength, L'n');
-  const struct {
-    std::wstring at, over;
-    const wchar_t* bound;
-  } cases[] = {
-      {params, params + L"<param name=p value=v>", L"parameters"},
-      {kObject + L"<param name=Info value='" + value + L"'>", kObject + L"<param name=Info value='x" + value + L"'>",
-       L"param value"},
-      {kObject + L"<param name='" + name + L"'>", kObject + L"<param name='n" + name + L"'>", L"param name"},
-      {L"<object id='" + value + L"'>", L"<object id='x" + value + L"'>", L"id"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Describe(c.at).find(L"refused"), std::wstring::npos) << c.bound;
-    EXPECT_EQ(Describe(c.over).rfind(L"refused: ", 0), 0u) << c.bound;
-    EXPECT_NE(Describe(c.over).find(c.bound), std::wstring::npos) << c.bound;
-  }
-  EXPECT_EQ(Describe(L"<title>" + std::wstring(5000, L't') + L"</title>" + kObject.substr(0, kObject.size() - 1) +
-                     L" width=99999999999999 height=77>"),
-            std::wstring(kMaxTitleLength, L't') + L"\n" + kClassId + L"  " + std::to_wstring(kMaxObjectExtent) + L"x77");
 }
 
 }  // namespace
