@@ -1,6 +1,7 @@
 // The page host as its users run it: its refusals, each with its exit code, and
-// what its log says; and the registered control in it: a page's Info runs the
-// install check while the control loads, on the build's listed pages only.
+// what its log says of a page's objects; and the registered control in it: a
+// page's Info runs the install check while the control loads, on the build's
+// listed pages only.
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -80,10 +81,12 @@ TEST(PageHostFailures, EachRefusalHasItsExitCode) {
   }
 
   // A class that is not registered: the next object is still tried, and the
-  // host ends with exit code 4. A page without objects is shown and ends well.
+  // host ends with exit code 4; objects in comments and nested fallbacks are
+  // not objects of the page. A page without objects is shown and ends well.
   const HostRun unregistered = RunHost(
-      "<title>Broken &amp; fine</title><object classid=clsid:0DDBA11C-0000-4000-8000-00000000D00D></object>"
-      "<object classid=clsid:0DDBA11C-0000-4000-8000-00000000D00E></object>");
+      "<title>Broken &amp; fine</title><!-- <object classid=clsid:0DDBA11C-0000-4000-8000-00000000D00F> -->"
+      "<object classid=clsid:0DDBA11C-0000-4000-8000-00000000D00D><object classid=" + std::string(kControl) +
+      "></object></object><object classid=clsid:0DDBA11C-0000-4000-8000-00000000D00E></object>");
   EXPECT_EQ(unregistered.exitCode, 4u) << unregistered.log;
   EXPECT_TRUE(unregistered.Has({"page objects 2 title Broken & fine",
                                 "#1 created {0DDBA11C-0000-4000-8000-00000000D00D} 0x80040154",
