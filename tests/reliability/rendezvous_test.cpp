@@ -21,6 +21,8 @@ constexpr int kHosts = 8;
 // Generous bounds for one wait: the suite runs alone, bounded by its CTest time-out.
 constexpr DWORD kReadyMs = 120000;
 constexpr DWORD kStepMs = 60000;
+// Kill's bounds: its four cases fail within its CTest time-out.
+constexpr DWORD kKillStepMs = 30000;
 
 // Five processes and three threads get ready, wait at a gate and, once it
 // opens, each sets Info on a control of its own.
@@ -186,33 +188,33 @@ TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
       ChildProcess leader("\"" + TestFilePath("control_host_runner.exe") + "\" - - \"" + product_ + "\"");
       ASSERT_TRUE(leader.Started());
       const AtScopeEnd letGo([&hold] { hold.LetGo(); });
-      ASSERT_TRUE(hold.WaitHeld(kStepMs)) << "the installer never opened the rendezvous";
+      ASSERT_TRUE(hold.WaitHeld(kKillStepMs)) << "the installer never opened the rendezvous";
 
       ControlHost::Plan plan;
       plan.info.assign(product_.begin(), product_.end());
       ControlHost follower(plan);
       // A follower pumps messages only in its check's wait: once it answers, it has joined.
-      ASSERT_TRUE(WindowThreadPumps(follower.Window(), kStepMs)) << "the follower is not waiting in its check";
+      ASSERT_TRUE(WindowThreadPumps(follower.Window(), kKillStepMs)) << "the follower is not waiting in its check";
       if (first) {
-        EXPECT_TRUE(WaitUntil([&] { return MinimisedAndDisabled(follower.Window()); }, kStepMs));
+        EXPECT_TRUE(WaitUntil([&] { return MinimisedAndDisabled(follower.Window()); }, kKillStepMs));
       }
       EXPECT_FALSE(follower.Done());
 
       DoubleRecord record;
       ASSERT_TRUE(ReadDoubleRecord(product_, record));
       ASSERT_TRUE(KillProcess(killInstaller ? record.pid : leader.Pid()));
-      EXPECT_TRUE(follower.WaitDone(kStepMs)) << "the follower kept waiting for a dead one";
+      EXPECT_TRUE(follower.WaitDone(kKillStepMs)) << "the follower kept waiting for a dead one";
       EXPECT_EQ(follower.Events(), expected);
       EXPECT_FALSE(follower.LeftIconic() || follower.LeftDisabled());
       if (killInstaller) {
-        const DWORD code = leader.Wait(kStepMs);
+        const DWORD code = leader.Wait(kKillStepMs);
         ASSERT_NE(code, static_cast<DWORD>(STILL_ACTIVE)) << "the leader kept waiting for a dead installer";
         const HostReport report = DecodeHostReport(code);
         EXPECT_EQ(report.events, expected);
         EXPECT_FALSE(report.leftIconic || report.leftDisabled || report.failed) << "leader's exit code " << code;
       }
       hold.LetGo();
-      EXPECT_TRUE(WaitRendezvousGone(product_, kStepMs));
+      EXPECT_TRUE(WaitRendezvousGone(product_, kKillStepMs));
       EXPECT_EQ(DoubleRuns(), 1u) << "a follower started an installer of its own";
     }
   }
