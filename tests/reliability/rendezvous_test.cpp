@@ -179,8 +179,8 @@ TEST_F(Race, AFollowerReadsTheBlockOnlyAfterTheAcknowledgement) {
 TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
   for (const bool killInstaller : {true, false}) {
     for (const bool first : {false, true}) {
-      const std::string product = std::string("Kill") + (killInstaller ? "Installer" : "Leader") +
-                                  (first ? "InWait" : "BeforeSync");
+      const std::string product =
+          std::string("Kill") + (killInstaller ? "Installer" : "Leader") + (first ? "InWait" : "BeforeSync");
       SCOPED_TRACE(product);
       Use(product, first ? DoubleMode::kHold : DoubleMode::kHangBeforeAcknowledge);
       const std::vector<std::string> expected = first ? kFirstInstallationEvents : std::vector<std::string>{};

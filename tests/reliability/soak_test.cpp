@@ -83,10 +83,10 @@ TEST(Soak, TwoHundredDueUpdateChecksLeaveNothingBehind) {
 
   ASSERT_GT(warmHandles, 0) << "the process's handles cannot be counted";
   ASSERT_GT(warmHeap, 0) << "the heaps cannot be walked";
-  EXPECT_LE(endHandles - warmHandles, kHandleSlack) << "handles after warm-up " << warmHandles << ", at the end "
-                                                    << endHandles;
-  EXPECT_LE(endHeap - warmHeap, kHeapBytesSlack) << "heap bytes in use after warm-up " << warmHeap << ", at the end "
-                                                 << endHeap;
+  EXPECT_LE(endHandles - warmHandles, kHandleSlack)
+      << "handles after warm-up " << warmHandles << ", at the end " << endHandles;
+  EXPECT_LE(endHeap - warmHeap, kHeapBytesSlack)
+      << "heap bytes in use after warm-up " << warmHeap << ", at the end " << endHeap;
 }
 
 }  // namespace
