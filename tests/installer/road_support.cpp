@@ -5,7 +5,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "installer_double_protocol.h"
 #include "object_names.h"
 #include "test_registry.h"
 #include "ui_robot.h"

@@ -10,7 +10,7 @@
 
 #include "control_module.h"
 #include "installer_double_client.h"
-#include "page_host_process.h"
+#include "reliability_support.h"
 #include "test_registry.h"
 #include "ui_robot.h"
 

@@ -3,38 +3,13 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 #include "object_names.h"
+#include "test_registry.h"
 
 namespace orvex::test {
-
-ChildProcess::ChildProcess(const std::string& commandLine) {
-  std::string line = commandLine;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ::CloseHandle(process.hThread);
-    process_ = process.hProcess;
-    pid_ = process.dwProcessId;
-  }
-}
-
-ChildProcess::~ChildProcess() {
-  if (process_ == nullptr) return;
-  if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process_, 1);
-    ::WaitForSingleObject(process_, 10000);
-  }
-  ::CloseHandle(process_);
-}
-
-DWORD ChildProcess::Wait(DWORD timeoutMs) const {
-  if (process_ == nullptr || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
-  DWORD code = STILL_ACTIVE;
-  ::GetExitCodeProcess(process_, &code);
-  return code;
-}
 
 PlayedRendezvous::PlayedRendezvous(const std::string& name, bool withMapping, bool withSync)
     : mapping(withMapping ? ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRendezvousBlockSize,
@@ -75,6 +50,45 @@ bool KillProcess(DWORD pid) {
   const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
   return process && ::TerminateProcess(process.Get(), 9) &&
          ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0;
+}
+
+PageHostProcess::PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs,
+                                 const std::string& options) {
+  char temp[MAX_PATH] = "";
+  ::GetTempPathA(MAX_PATH, temp);
+  pagePath_ = std::string(temp) + "orvex_" + name + ".html";
+  logPath_ = std::string(temp) + "orvex_" + name + ".log";
+  ::DeleteFileA(logPath_.c_str());
+  {
+    std::ofstream out(pagePath_, std::ios::binary | std::ios::trunc);
+    out << page;
+    if (!out) return;
+  }
+  const std::string close = closeAfterMs == INFINITE ? "" : "--close-after " + std::to_string(closeAfterMs) + " ";
+  host_ = std::make_unique<ChildProcess>("\"" + FullPath(TestFilePath("..\\OrvexPageHost.exe")) + "\" --log \"" +
+                                         logPath_ + "\" " + close + options + " \"" + pagePath_ + "\"");
+}
+
+PageHostProcess::~PageHostProcess() {
+  host_.reset();  // ends a host that still runs
+  ::DeleteFileA(pagePath_.c_str());
+  ::DeleteFileA(logPath_.c_str());
+}
+
+std::string PageHostProcess::LogText() const {
+  std::ifstream log(logPath_, std::ios::binary);
+  std::ostringstream text;
+  text << log.rdbuf();
+  return text.str();
+}
+
+bool PageHostProcess::LogHasInOrder(const std::vector<std::string>& lines) const {
+  std::istringstream log(LogText());
+  std::size_t next = 0;
+  for (std::string line; std::getline(log, line);) {
+    if (next < lines.size() && line == lines[next]) ++next;
+  }
+  return next == lines.size();
 }
 
 }  // namespace orvex::test

@@ -1,39 +1,22 @@
-// What the reliability tests look at from outside: programs, named objects, bounded waits.
+// What the reliability tests look at from outside: programs, the page host,
+// named objects, bounded waits.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "control_module.h"
 #include "rendezvous_block.h"
+#include "ui_robot.h"
 #include "win_handles.h"
 
 namespace orvex::test {
 
 // The installer's program file, as the process list names it.
 constexpr char kInstallerExe[] = "OrvexInstaller.exe";
-// What a host's window goes through during a first installation.
-inline const std::vector<std::string> kFirstInstallationEvents = {"minimized", "disabled", "enabled", "restored"};
-
-// A program a test started; ended by force if it still runs when let go.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::string& commandLine);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  bool Started() const { return process_ != nullptr; }
-  DWORD Pid() const { return pid_; }
-  bool Ended() const { return Wait(0) != STILL_ACTIVE; }
-  // Its exit code once it ended within timeoutMs; STILL_ACTIVE otherwise.
-  DWORD Wait(DWORD timeoutMs) const;
-
- private:
-  HANDLE process_ = nullptr;
-  DWORD pid_ = 0;
-};
 
 // Runs an action when it goes out of scope.
 template <typename Action>
@@ -47,17 +30,6 @@ class AtScopeEnd {
  private:
   Action action_;
 };
-
-// Polls condition every 10 ms until it holds or timeoutMs passed.
-template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (!condition()) {
-    if (::GetTickCount64() >= deadline) return false;
-    ::Sleep(10);
-  }
-  return true;
-}
 
 // The control's side of a rendezvous, played by a test: the mapping (a zeroed
 // block; optional), "installing_" and "sync_" (optional) + name.
@@ -84,5 +56,32 @@ bool KillProcess(DWORD pid);
 
 // A window minimised and disabled, as during a first installation.
 inline bool MinimisedAndDisabled(HWND window) { return ::IsIconic(window) && !::IsWindowEnabled(window); }
+
+// The page host run in the background on a page, so that a test can answer
+// the installer's boxes while the page loads, then read the host's log.
+class PageHostProcess {
+ public:
+  // Writes the page to %TEMP%\orvex_<name>.html and starts the page host on it
+  // (no timed close for INFINITE).
+  PageHostProcess(const std::string& name, const std::string& page, DWORD closeAfterMs = 100,
+                  const std::string& options = "");
+  ~PageHostProcess();
+  PageHostProcess(const PageHostProcess&) = delete;
+  PageHostProcess& operator=(const PageHostProcess&) = delete;
+
+  bool Started() const { return host_ != nullptr && host_->Started(); }
+  DWORD Pid() const { return host_ != nullptr ? host_->Pid() : 0; }
+  DWORD Wait(DWORD timeoutMs) const { return host_ != nullptr ? host_->Wait(timeoutMs) : STILL_ACTIVE; }
+
+  // The log as written so far, one event per line.
+  std::string LogText() const;
+  // Whether these lines stand in the log in this order (others between them).
+  bool LogHasInOrder(const std::vector<std::string>& lines) const;
+
+ private:
+  std::string pagePath_;
+  std::string logPath_;
+  std::unique_ptr<ChildProcess> host_;
+};
 
 }  // namespace orvex::test

@@ -1,15 +1,14 @@
 // A page's first installation against a failing server or downloads folder:
 // the page's window comes back, a spoilt record or package is reported and runs
 // nothing, a fault that still delivers what the record announces installs.
+// Each fault is tried once, on the record or the package; the installer's own
+// suites try the rest (status 404, redirects, stalls, a cancelled drip).
 #include <string>
 #include <vector>
 
-#include "control_module.h"
-#include "page_host_process.h"
 #include "reliability_support.h"
 #include "road_support.h"
 #include "test_registry.h"
-#include "ui_robot.h"
 
 namespace orvex::test {
 namespace {
@@ -17,9 +16,8 @@ namespace {
 constexpr char kErrorBoxTitle[] = "Error Accessing Internet";
 constexpr char kNotAFolder[] = "not a folder";
 constexpr DWORD kPageMs = 20000;
-constexpr DWORD kSilentPageMs = 90000;  // the installer's 60 s stall limit, and more
 
-enum class Spoilt { kRecord, kPackage, kDownloadsFolder, kPackageFile };
+enum class Spoilt { kRecord, kPackage, kDownloadsFolder };
 
 struct FaultCase {
   const char* what;
@@ -28,11 +26,6 @@ struct FaultCase {
   bool installs;       // else reported
   std::string record;  // published instead of the sample's record, when not empty
 };
-
-bool IsFolder(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 class ServerFaults : public RoadTest {
  protected:
@@ -45,32 +38,29 @@ class ServerFaults : public RoadTest {
   }
 
   static std::string AsidePath() { return DownloadsFolder() + ".reliability-aside"; }
-  // The downloads folder kept aside, a file in its place.
+  // The downloads folder (when there is one) kept aside, a file in its place.
   static void BlockDownloadsFolder() {
     const std::string folder = DownloadsFolder();
     ::CreateDirectoryA(folder.substr(0, folder.find_last_of('\\')).c_str(), nullptr);
-    if (IsFolder(folder)) {
-      ASSERT_TRUE(::MoveFileA(folder.c_str(), AsidePath().c_str()));
-    }
+    ::MoveFileA(folder.c_str(), AsidePath().c_str());
     ASSERT_TRUE(WriteFileBytes(folder, kNotAFolder));
   }
   // The downloads folder as it was, also after a run that stopped half-way.
-  void RestoreDownloadsFolder() {
+  static void RestoreDownloadsFolder() {
     const std::string folder = DownloadsFolder();
-    if (!IsFolder(folder) && ReadFileBytes(folder) == kNotAFolder) ::DeleteFileA(folder.c_str());
-    if (IsFolder(AsidePath()) && !IsFolder(folder)) ::MoveFileA(AsidePath().c_str(), folder.c_str());
-    if (!lower_.empty()) ::RemoveDirectoryA(PackagePath(PackageName("1-0-0-5")).c_str());
+    if (ReadFileBytes(folder) == kNotAFolder) ::DeleteFileA(folder.c_str());
+    ::MoveFileA(AsidePath().c_str(), folder.c_str());
   }
 
   // Opens the page, answering the error box if one comes: its texts, or "(no box)".
-  std::string OpenPage(DWORD pageMs) {
+  std::string OpenPage() {
     std::string box = "(no box)";
     const PageHostProcess host(lower_,
                                "<html><body><object classid=\"clsid:5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12\" "
                                "width=\"200\" height=\"40\"><param name=\"Info\" value=\"" +
                                    product_ + "\"></object></body></html>\n");
     EXPECT_TRUE(host.Started());
-    const ULONGLONG end = ::GetTickCount64() + pageMs;
+    const ULONGLONG end = ::GetTickCount64() + kPageMs;
     while (host.Wait(20) == STILL_ACTIVE && ::GetTickCount64() < end) {
       const std::vector<HWND> boxes = FindTopLevelWindows(0, "#32770", kErrorBoxTitle);
       if (boxes.empty()) continue;
@@ -81,7 +71,7 @@ class ServerFaults : public RoadTest {
     }
     if (host.Wait(0) == STILL_ACTIVE) {
       for (DWORD installer : ChildProcesses(kInstallerExe, {host.Pid()})) KillProcess(installer);
-      ADD_FAILURE() << "the page was still loading after " << pageMs << " ms";
+      ADD_FAILURE() << "the page was still loading after " << kPageMs << " ms";
     }
     const std::string log = host.LogText();
     EXPECT_EQ(host.Wait(5000), 0u) << "the page host did not end normally\n" << log;
@@ -98,15 +88,10 @@ bool ServerFaults::registered_ = false;
 TEST_F(ServerFaults, EachFaultIsReportedOrHarmless) {
   const std::string size = std::to_string(SamplePackageBytes().size());
   const std::string good = "7|1.0.0.5|0.0.0.0|" + size + "|first|A good record";
-  // The record's first 20 bytes end inside the package size.
   const FaultCase cases[] = {
       {"record: status 500 with a good record as its body", Spoilt::kRecord,
        R"({"status": 500, "body": ")" + good + R"("})", false, ""},
-      {"record: status 302 with nowhere to go", Spoilt::kRecord, R"({"status": 302})", false, ""},
-      {"record: cut short inside the package size", Spoilt::kRecord, R"({"short_body": 20})", false, ""},
-      {"record: closed inside the package size", Spoilt::kRecord, R"({"announce_full_send": 20})", false, ""},
       {"record: slow drip", Spoilt::kRecord, R"({"drip": {"chunk": 8, "delay_ms": 60}})", true, ""},
-      {"record: longer than announced", Spoilt::kRecord, R"({"longer_than_announced": 3000})", true, ""},
       // Only the first 5000 bytes are read.
       {"record: a description past 5000 bytes", Spoilt::kRecord, "{}", true,
        "7|1.0.0.5|0.0.0.0|" + size + "|first|" + std::string(6000, 'd') + "|\nnot a version"},
@@ -115,12 +100,8 @@ TEST_F(ServerFaults, EachFaultIsReportedOrHarmless) {
       {"package: cut short", Spoilt::kPackage, R"({"short_body": 200000})", false, ""},
       {"package: closed mid-body", Spoilt::kPackage, R"({"announce_full_send": 200000})", false, ""},
       {"package: more than the record's size, announced", Spoilt::kPackage, R"({"extra_bytes": 6000})", false, ""},
-      {"package: slow drip", Spoilt::kPackage, R"({"drip": {"chunk": 32768, "delay_ms": 20}})", true, ""},
       {"package: longer than announced", Spoilt::kPackage, R"({"longer_than_announced": 6000})", true, ""},
-      // The installer as shipped, with its 60 s limit.
-      {"package: silent after 20000 bytes", Spoilt::kPackage, R"({"hang_after": 20000})", false, ""},
       {"a file where the downloads folder goes", Spoilt::kDownloadsFolder, "{}", false, ""},
-      {"a folder where the package goes", Spoilt::kPackageFile, "{}", false, ""},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -132,13 +113,8 @@ TEST_F(ServerFaults, EachFaultIsReportedOrHarmless) {
     if (c.spoilt == Spoilt::kDownloadsFolder) {
       ASSERT_NO_FATAL_FAILURE(BlockDownloadsFolder());
     }
-    if (c.spoilt == Spoilt::kPackageFile) {
-      ::CreateDirectoryA(DownloadsFolder().c_str(), nullptr);
-      ASSERT_TRUE(::CreateDirectoryA(PackagePath(PackageName("1-0-0-5")).c_str(), nullptr));
-    }
 
-    const bool silent = c.fault.find("hang_after") != std::string::npos;
-    const std::string box = OpenPage(silent ? kSilentPageMs : kPageMs);
+    const std::string box = OpenPage();
     EXPECT_FALSE(LoggedRequests(path).empty()) << "the server was not asked";
     EXPECT_TRUE(WaitRendezvousGone(product_, 10000));
     EXPECT_EQ(HasNextUpdateTime(product_), c.installs) << "the next check is recorded only after an installation";

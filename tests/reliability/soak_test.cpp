@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "control_host.h"
 #include "installer_double_client.h"
@@ -24,53 +23,27 @@ DWORD CountHandles() {
 }
 
 // The bytes of all blocks in use in the process's heaps, the module's among them.
-SIZE_T CountHeapBytesInUse() {
+long long CountHeapBytesInUse() {
   HANDLE heaps[256];
   const DWORD count = ::GetProcessHeaps(256, heaps);
-  if (count > 256) return 0;
-  SIZE_T total = 0;
-  for (DWORD i = 0; i < count; ++i) {
+  long long total = 0;
+  for (DWORD i = 0; i < count && i < 256; ++i) {
     if (!::HeapLock(heaps[i])) continue;
     PROCESS_HEAP_ENTRY entry = {};
     while (::HeapWalk(heaps[i], &entry)) {
-      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
+      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += static_cast<long long>(entry.cbData);
     }
     ::HeapUnlock(heaps[i]);
   }
   return total;
 }
 
-constexpr int kChecks = 200;
 // Measuring starts after the platform's caches warmed up; a leak of one handle
 // or 25 bytes per check exceeds the slack.
+constexpr int kChecks = 200;
 constexpr int kWarmUpChecks = 20;
 constexpr long long kHandleSlack = 2;
 constexpr long long kHeapBytesSlack = 4 * 1024;
-
-struct SoakRun {
-  std::string product;
-  int completed = 0;
-  int failedPuts = 0;
-  DWORD warmHandles = 0, endHandles = 0;
-  SIZE_T warmHeap = 0, endHeap = 0;
-};
-
-void RunSoak(ControlHost& host, void* context) {
-  auto& run = *static_cast<SoakRun*>(context);
-  const std::wstring info(run.product.begin(), run.product.end());
-  for (int check = 1; check <= kChecks; ++check) {
-    DeleteMachineKey(DownloadsKeyPath(run.product));  // due: no next check recorded
-    if (host.SetInfo(info) != S_OK) ++run.failedPuts;
-    if (!WaitRendezvousGone(run.product, 10000)) break;
-    run.completed = check;
-    if (check == kWarmUpChecks) {
-      run.warmHandles = CountHandles();
-      run.warmHeap = CountHeapBytesInUse();
-    }
-  }
-  run.endHandles = CountHandles();
-  run.endHeap = CountHeapBytesInUse();
-}
 
 TEST(Soak, TwoHundredDueUpdateChecksLeaveNothingBehind) {
   const std::string product = "SoakUpdate";
@@ -79,16 +52,28 @@ TEST(Soak, TwoHundredDueUpdateChecksLeaveNothingBehind) {
   ASSERT_TRUE(SetInstalledVersion(product, PackedVersion::Make(2, 0, 0, 0)));
   UseDouble(product, DoubleMode::kRelease);
 
-  SoakRun run;
-  run.product = product;
+  int completed = 0, failedPuts = 0;
+  long long warmHandles = 0, endHandles = 0, warmHeap = 0, endHeap = 0;
   ControlHost::Plan plan;
-  plan.body = RunSoak;
-  plan.context = &run;
+  plan.body = [&](ControlHost& host) {
+    for (int check = 1; check <= kChecks; ++check) {
+      DeleteMachineKey(DownloadsKeyPath(product));  // due: no next check recorded
+      if (host.SetInfo(std::wstring(product.begin(), product.end())) != S_OK) ++failedPuts;
+      if (!WaitRendezvousGone(product, 10000)) break;
+      completed = check;
+      if (check == kWarmUpChecks) {
+        warmHandles = CountHandles();
+        warmHeap = CountHeapBytesInUse();
+      }
+    }
+    endHandles = CountHandles();
+    endHeap = CountHeapBytesInUse();
+  };
   ControlHost host(plan);
-  ASSERT_TRUE(host.WaitDone(100000)) << "the checks did not end; " << run.completed << " completed";
+  ASSERT_TRUE(host.WaitDone(100000)) << "the checks did not end; " << completed << " completed";
   ASSERT_TRUE(host.ModuleLoaded());
-  ASSERT_EQ(run.completed, kChecks) << "the rendezvous outlived check " << run.completed + 1;
-  EXPECT_EQ(run.failedPuts, 0);
+  ASSERT_EQ(completed, kChecks) << "the rendezvous outlived check " << completed + 1;
+  EXPECT_EQ(failedPuts, 0);
   EXPECT_EQ(host.LeakedControls(), 0u) << "controls kept references after their host released them";
   EXPECT_EQ(host.CanUnloadAtEnd(), S_OK) << "the module is still in use after every control went";
   EXPECT_TRUE(host.Events().empty()) << "an update check leaves the host window alone";
@@ -96,12 +81,12 @@ TEST(Soak, TwoHundredDueUpdateChecksLeaveNothingBehind) {
   ASSERT_TRUE(ReadDoubleRecord(product, record));
   EXPECT_EQ(record.runs, static_cast<DWORD>(kChecks)) << "every check was due and started the installer once";
 
-  ASSERT_GT(run.warmHandles, 0u) << "the process's handles cannot be counted";
-  ASSERT_GT(run.warmHeap, 0u) << "the heaps cannot be walked";
-  EXPECT_LE(static_cast<long long>(run.endHandles) - run.warmHandles, kHandleSlack)
-      << "handles after warm-up " << run.warmHandles << ", at the end " << run.endHandles;
-  EXPECT_LE(static_cast<long long>(run.endHeap) - static_cast<long long>(run.warmHeap), kHeapBytesSlack)
-      << "heap bytes in use after warm-up " << run.warmHeap << ", at the end " << run.endHeap;
+  ASSERT_GT(warmHandles, 0) << "the process's handles cannot be counted";
+  ASSERT_GT(warmHeap, 0) << "the heaps cannot be walked";
+  EXPECT_LE(endHandles - warmHandles, kHandleSlack)
+      << "handles after warm-up " << warmHandles << ", at the end " << endHandles;
+  EXPECT_LE(endHeap - warmHeap, kHeapBytesSlack)
+      << "heap bytes in use after warm-up " << warmHeap << ", at the end " << endHeap;
 }
 
 }  // namespace

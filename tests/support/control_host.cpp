@@ -50,8 +50,8 @@ void ControlHost::Work() {
   if (plan_.ready != nullptr) ::SetEvent(plan_.ready);
   if (plan_.gate != nullptr && ::WaitForSingleObject(plan_.gate, kGateTimeoutMs) != WAIT_OBJECT_0) {
     lastResult_ = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-  } else if (plan_.body != nullptr) {
-    plan_.body(*this, plan_.context);
+  } else if (plan_.body) {
+    plan_.body(*this);
   } else {
     SetInfo(plan_.info);
   }

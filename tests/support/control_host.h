@@ -7,22 +7,21 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <functional>
 #include <string>
 
-#include "host_window.h"
+#include "check_host.h"
+#include "host_report.h"
 
 namespace orvex::test {
 
 class ControlHost : public HostThread {
  public:
-  // Work to run on the host thread once its window is active and the module
-  // is loaded. It may call SetInfo any number of times.
-  using Body = void (*)(ControlHost& host, void* context);
-
   struct Plan {
-    std::wstring info;       // set once, when no body is given
-    Body body = nullptr;
-    void* context = nullptr;
+    std::wstring info;  // set once, when no body is given
+    // Work to run on the host thread once its window is active and the module
+    // is loaded, instead; it may call SetInfo any number of times.
+    std::function<void(ControlHost& host)> body;
     HANDLE ready = nullptr;  // an event set once the host is ready to set Info
     HANDLE gate = nullptr;   // an event waited for (at most kGateTimeoutMs) before Info is set
   };
@@ -39,12 +38,16 @@ class ControlHost : public HostThread {
   HRESULT SetInfo(const std::wstring& info);
 
   bool ModuleLoaded() const { return moduleLoaded_; }
-  // The last SetInfo's result, and how many controls kept references after
-  // their host released them.
-  HRESULT LastResult() const { return lastResult_; }
+  // How many controls kept references after their host released them.
   unsigned LeakedControls() const { return leakedControls_; }
   // DllCanUnloadNow after the plan, before the module was freed.
   HRESULT CanUnloadAtEnd() const { return canUnloadAtEnd_; }
+  // What happened to the window once the plan ended; failed when the module,
+  // the gate, the last put or a control's release went wrong.
+  HostReport Report() const {
+    return {Events(), LeftIconic(), LeftDisabled(),
+            !moduleLoaded_ || lastResult_ != S_OK || leakedControls_ != 0 || !WindowWasActive()};
+  }
 
  private:
   void Work() override;

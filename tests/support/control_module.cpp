@@ -12,24 +12,32 @@ std::string FullPath(const std::string& path) {
 
 std::string ControlModulePath() { return FullPath(TestFilePath("..\\OrvexInstaller.dll")); }
 
-DWORD RunProgram(const std::string& commandLine) {
+ChildProcess::ChildProcess(const std::string& commandLine) {
   std::string line = commandLine;
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return 0xFFFFFFFF;
+  if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ::CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    pid_ = process.dwProcessId;
   }
-  ::WaitForSingleObject(process.hProcess, 60000);
-  DWORD exitCode = 0xFFFFFFFE;
-  ::GetExitCodeProcess(process.hProcess, &exitCode);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  return exitCode;
 }
 
-DWORD RegisterControlModule() { return RunProgram("regsvr32.exe /s \"" + ControlModulePath() + "\""); }
+ChildProcess::~ChildProcess() {
+  if (process_ == nullptr) return;
+  if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_, 1);
+    ::WaitForSingleObject(process_, 10000);
+  }
+  ::CloseHandle(process_);
+}
 
-DWORD UnregisterControlModule() { return RunProgram("regsvr32.exe /s /u \"" + ControlModulePath() + "\""); }
+DWORD ChildProcess::Wait(DWORD timeoutMs) const {
+  if (process_ == nullptr || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(process_, &code);
+  return code;
+}
 
 }  // namespace orvex::test

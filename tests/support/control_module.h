@@ -1,5 +1,5 @@
 // The built control module as tests reach it: its path, registration with the
-// platform's regsvr32, and programs of this architecture run to their end.
+// platform's regsvr32, and programs of this architecture run by a test.
 #pragma once
 
 #include <windows.h>
@@ -14,12 +14,31 @@ std::string FullPath(const std::string& path);
 // OrvexInstaller.dll in the build's bin folder.
 std::string ControlModulePath();
 
-// Runs a command line and waits up to a minute; its exit code, or 0xFFFFFFFF
-// when it could not be started.
-DWORD RunProgram(const std::string& commandLine);
+// A program a test started; ended by force if it still runs when let go.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::string& commandLine);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  DWORD Pid() const { return pid_; }
+  bool Ended() const { return Wait(0) != STILL_ACTIVE; }
+  // Its exit code once it ended within timeoutMs; STILL_ACTIVE otherwise.
+  DWORD Wait(DWORD timeoutMs) const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+};
+
+// Runs a command line for up to a minute: its exit code, or STILL_ACTIVE when
+// it could not be started or did not end.
+inline DWORD RunProgram(const std::string& commandLine) { return ChildProcess(commandLine).Wait(60000); }
 
 // regsvr32 of this architecture on the control module ("/s", or "/s /u" to unregister).
-DWORD RegisterControlModule();
-DWORD UnregisterControlModule();
+inline DWORD RegisterControlModule() { return RunProgram("regsvr32.exe /s \"" + ControlModulePath() + "\""); }
+inline DWORD UnregisterControlModule() { return RunProgram("regsvr32.exe /s /u \"" + ControlModulePath() + "\""); }
 
 }  // namespace orvex::test

@@ -1,19 +1,12 @@
 #!/usr/bin/env python3
-"""The information server of the installer's network tests.
+"""The information server of the installer's network tests (docs/testing.md).
 
-Serves ROOT (<product>/info.txt, <product>/download/<package>) over HTTP/1.1
-GET and logs each request as a JSON line in ROOT/requests.log, with "fault":
-the keys of the fault served, sorted and joined by "+", or null. A test sets a
-fault on a path by writing a JSON object to <path>.fault, read at every
-request: status, location, body (text instead of the file), short_body N,
-extra_bytes N (0xEE, announced), announce_full_send N (N bytes sent, then
-closed), longer_than_announced N (N bytes of 0xEE more, then closed),
-hang_after N (N bytes, then silence), silent (no answer at all), drip
-{"chunk": B, "delay_ms": D}.
-
---tls CERT KEY speaks HTTPS; a name N in ROOT/tls-certificate shows N.crt and
-N.key beside CERT instead. The ready file holds "<host> <port>" once the server
-listens; it and the pid file go when the server ends on SIGTERM or SIGINT.
+Serves ROOT over HTTP/1.1 GET and logs each request as a JSON line in
+ROOT/requests.log, naming the fault served. A test sets a fault on a path by
+writing a JSON object to <path>.fault: status, location, body, short_body N,
+extra_bytes N, announce_full_send N, longer_than_announced N, hang_after N,
+silent, drip {"chunk": B, "delay_ms": D}. --tls CERT KEY speaks HTTPS, showing
+the certificate named in ROOT/tls-certificate if there is one.
 """
 import argparse
 import http.server
@@ -167,19 +160,20 @@ def main():
     server.root = os.path.realpath(args.root)
     server.tls = tls_context(args.root, *args.tls) if args.tls else None
     server.log_lock = threading.Lock()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-    signal.signal(signal.SIGINT, lambda *_: sys.exit(0))
+    for ending in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(ending, lambda *_: sys.exit(0))
+    # The ready file says "<host> <port>" once the server listens; both files go when it ends.
     written = [(args.pidfile, "%d\n" % os.getpid()), (args.ready_file, "%s %d\n" % server.server_address[:2])]
+    written = [(path, text) for path, text in written if path]
     try:
         for path, text in written:
-            if path:
-                with open(path + ".tmp", "w") as f:
-                    f.write(text)
-                os.replace(path + ".tmp", path)
+            with open(path + ".tmp", "w") as f:
+                f.write(text)
+            os.replace(path + ".tmp", path)
         server.serve_forever(poll_interval=0.1)
     finally:
         for path, _ in written:
-            if path and os.path.exists(path):
+            if os.path.exists(path):
                 os.remove(path)
 
 

@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "installer_double_protocol.h"
+#include "installer_double_client.h"
 #include "object_names.h"
-#include "test_registry.h"
 #include "rendezvous_block.h"
+#include "test_registry.h"
+#include "win_handles.h"
 
 using namespace orvex;
 using namespace orvex::test;
@@ -27,17 +28,6 @@ std::string ArgumentOf(const char* p) {
   }
   if (*p == ' ' || *p == '\t') ++p;
   return p;
-}
-
-// Signals "held" and waits for "go"; bounded, so that a test that failed
-// before letting go leaves no orphan.
-void HoldUntilLetGo(const std::string& name) {
-  HANDLE held = ::CreateEventA(nullptr, TRUE, FALSE, DoubleHeldEventName(name).c_str());
-  HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, DoubleGoEventName(name).c_str());
-  ::SetEvent(held);
-  ::WaitForSingleObject(go, 120000);
-  ::CloseHandle(go);
-  ::CloseHandle(held);
 }
 
 // The rendezvous's mapping, or one of its events; null when missing.
@@ -65,23 +55,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const auto mode = static_cast<DoubleMode>(chosen);
   if (mode == DoubleMode::kNoAcknowledge) return 0;
 
-  const HANDLE mapping = OpenObject(kInfoPrefix, name, true);
-  void* view = mapping != nullptr ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kRendezvousBlockSize) : nullptr;
-  const HANDLE installing = OpenObject(kInstallingPrefix, name);
-  const HANDLE sync = OpenObject(kSyncPrefix, name);
-  const bool opened = view != nullptr && installing != nullptr && sync != nullptr;
+  UniqueHandle mapping(OpenObject(kInfoPrefix, name, true));
+  MappedView view(mapping ? ::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, kRendezvousBlockSize) : nullptr);
+  const UniqueHandle installing(OpenObject(kInstallingPrefix, name));
+  const UniqueHandle sync(OpenObject(kSyncPrefix, name));
+  const bool opened = view && installing && sync;
   WriteDword(record, kOpenedValue, opened ? 1 : 0);
   const bool acknowledges = opened && mode != DoubleMode::kHangBeforeAcknowledge;
   if (opened) {
-    WriteRegistryValue(HKEY_CURRENT_USER, record, kBlockValue, REG_BINARY, view, kRendezvousBlockSize);
-    if (acknowledges) ::SetEvent(sync);
-    if (mode != DoubleMode::kRelease) HoldUntilLetGo(name);
+    WriteRegistryValue(HKEY_CURRENT_USER, record, kBlockValue, REG_BINARY, view.Get(), kRendezvousBlockSize);
+    if (acknowledges) ::SetEvent(sync.Get());
+    if (mode != DoubleMode::kRelease) {
+      // Says "held" and waits for "go"; bounded, so that a test that failed
+      // before letting go leaves no orphan.
+      const UniqueHandle held(::CreateEventA(nullptr, TRUE, FALSE, DoubleHeldEventName(name).c_str()));
+      const UniqueHandle go(::CreateEventA(nullptr, TRUE, FALSE, DoubleGoEventName(name).c_str()));
+      ::SetEvent(held.Get());
+      ::WaitForSingleObject(go.Get(), 120000);
+    }
   }
-  if (view != nullptr) ::UnmapViewOfFile(view);
-  if (mapping != nullptr) ::CloseHandle(mapping);
-  if (acknowledges) ::SetEvent(installing);
-  for (HANDLE event : {installing, sync}) {
-    if (event != nullptr) ::CloseHandle(event);
-  }
+  view.Reset();  // the mapping goes before the release, as the installer's does
+  mapping.Reset();
+  if (acknowledges) ::SetEvent(installing.Get());
   return 0;
 }

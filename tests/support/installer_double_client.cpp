@@ -7,6 +7,27 @@
 
 namespace orvex::test {
 
+std::string HexName(const std::string& rendezvousName) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex = "n";
+  for (const char ch : rendezvousName) {
+    const auto c = static_cast<unsigned char>(ch);
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+
+std::string DoubleRecordKeyPath(const std::string& rendezvousName) {
+  return "Software\\OrvexTests\\InstallerDouble\\" + HexName(rendezvousName);
+}
+
+std::string DoubleHeldEventName(const std::string& rendezvousName) {
+  return "orvextest_held_" + HexName(rendezvousName);
+}
+
+std::string DoubleGoEventName(const std::string& rendezvousName) { return "orvextest_go_" + HexName(rendezvousName); }
+
 void UseDouble(const std::string& rendezvousName, DoubleMode mode) {
   WriteDword(DoubleRecordKeyPath(rendezvousName), kModeValue, static_cast<DWORD>(mode));
 }
@@ -21,9 +42,9 @@ bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record) {
   DWORD opened = 0;
   record.opened = ReadDword(key, kOpenedValue, opened) && opened == 1;
   std::vector<unsigned char> block;
-  record.hasBlock =
-      ReadRegistryValue(HKEY_CURRENT_USER, key, kBlockValue, &block) && block.size() == sizeof(RendezvousBlock);
-  if (record.hasBlock) std::memcpy(&record.block, block.data(), sizeof(RendezvousBlock));
+  if (ReadRegistryValue(HKEY_CURRENT_USER, key, kBlockValue, &block) && block.size() == sizeof(RendezvousBlock)) {
+    std::memcpy(&record.block, block.data(), sizeof(RendezvousBlock));
+  }
   return true;
 }
 

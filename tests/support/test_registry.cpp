@@ -1,6 +1,8 @@
 #include "test_registry.h"
 
-#include "installer_double_protocol.h"
+#include <cstring>
+
+#include "installer_double_client.h"
 
 namespace orvex::test {
 
@@ -30,15 +32,29 @@ bool ReadRegistryValue(HKEY root, const std::string& keyPath, const char* value,
   return status == ERROR_SUCCESS;
 }
 
-std::string MakerKeyPath(const std::string& product) { return "SOFTWARE\\Brindlewood\\" + product; }
-
-std::string DownloadsKeyPath(const std::string& product) { return "SOFTWARE\\Brindlewood\\Downloads\\" + product; }
-
-bool ReadMachineValue(const std::string& keyPath, const char* value, std::vector<unsigned char>* data) {
-  return ReadRegistryValue(HKEY_LOCAL_MACHINE, keyPath, value, data);
+bool WriteString(const std::string& keyPath, const char* value, const std::string& text) {
+  const auto size = static_cast<DWORD>(text.size() + 1);
+  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_SZ, text.c_str(), size);
 }
 
-void DeleteMachineKey(const std::string& keyPath) { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, keyPath.c_str()); }
+bool WriteDword(const std::string& keyPath, const char* value, DWORD data) {
+  return WriteRegistryValue(HKEY_CURRENT_USER, keyPath, value, REG_DWORD, &data, sizeof(data));
+}
+
+bool ReadString(const std::string& keyPath, const char* value, std::string& text) {
+  std::vector<unsigned char> data;
+  if (!ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &data)) return false;
+  const auto* chars = reinterpret_cast<const char*>(data.data());
+  text.assign(chars, ::strnlen(chars, data.size()));
+  return true;
+}
+
+bool ReadDword(const std::string& keyPath, const char* value, DWORD& data) {
+  std::vector<unsigned char> bytes;
+  if (!ReadRegistryValue(HKEY_CURRENT_USER, keyPath, value, &bytes) || bytes.size() != sizeof(DWORD)) return false;
+  std::memcpy(&data, bytes.data(), sizeof(DWORD));
+  return true;
+}
 
 bool SetInstalledVersion(const std::string& product, PackedVersion version, DWORD size) {
   return WriteRegistryValue(HKEY_LOCAL_MACHINE, MakerKeyPath(product), "Version", REG_BINARY, &version, size);
@@ -47,10 +63,6 @@ bool SetInstalledVersion(const std::string& product, PackedVersion version, DWOR
 bool SetNextUpdateTime(const std::string& product, ULONGLONG fileTime) {
   return WriteRegistryValue(HKEY_LOCAL_MACHINE, DownloadsKeyPath(product), "NextUpdateTime", REG_BINARY, &fileTime,
                             sizeof(fileTime));
-}
-
-bool HasNextUpdateTime(const std::string& product) {
-  return ReadMachineValue(DownloadsKeyPath(product), "NextUpdateTime", nullptr);
 }
 
 ULONGLONG NowAsFileTime() {
@@ -63,8 +75,6 @@ bool RegisterViewerModule(const std::string& clsid, const std::string& modulePat
   return WriteRegistryValue(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr, REG_SZ,
                             modulePath.c_str(), static_cast<DWORD>(modulePath.size() + 1));
 }
-
-void UnregisterViewerModule(const std::string& clsid) { ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ("CLSID\\" + clsid).c_str()); }
 
 void ForgetDoubleRecord(const std::string& rendezvousName) {
   ::RegDeleteTreeA(HKEY_CURRENT_USER, DoubleRecordKeyPath(rendezvousName).c_str());

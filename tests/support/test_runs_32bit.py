@@ -1,8 +1,6 @@
 """The decision whether this machine runs 32-bit programs, which the x86 tests
-are skipped on: it must say yes wherever a 32-bit program runs, and no only
-where the kernel refuses one.
-
-usage: test_runs_32bit.py CMAKE_DIR   (the folder of runs-32bit.sh and wine-run.sh)
+are skipped on: yes wherever a 32-bit program runs, no only where the kernel
+refuses one.   usage: test_runs_32bit.py CMAKE_DIR (of runs-32bit.sh and wine-run.sh)
 """
 import errno
 import os
@@ -17,36 +15,35 @@ WINE32 = "/usr/lib/wine/wine"
 REASON = "this machine cannot run 32-bit programs"
 
 
-def run(*command):
-    return subprocess.run(["sh", os.path.join(CMAKE_DIR, command[0])] + list(command[1:]),
-                          capture_output=True, text=True, timeout=30)
+def run(script, *arguments):
+    return subprocess.run(["sh", os.path.join(CMAKE_DIR, script), *arguments], capture_output=True, text=True,
+                          timeout=30)
+
+
+def wine32_runs():
+    try:
+        subprocess.run([WINE32, "--version"], capture_output=True, timeout=30, check=False)
+        return True
+    except OSError as error:
+        if error.errno != errno.ENOEXEC:
+            raise
+        return False
 
 
 class Decision(unittest.TestCase):
     def test_only_a_loader_the_kernel_refuses_skips(self):
-        try:
-            subprocess.run([WINE32, "--version"], capture_output=True, timeout=30, check=False)
-            wine32_runs = True
-        except OSError as error:
-            if error.errno != errno.ENOEXEC:
-                raise
-            wine32_runs = False
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
-        loaders = {}
         # An ARM program is refused with "Exec format error" as a 32-bit x86
         # program is on a machine without 32-bit support. A missing or failing
         # loader is a fault of the installation: its tests fail, not skip.
-        for name, content in [("foreign", b"\x7fELF\x01\x01\x01" + bytes(9) + struct.pack("<HHI", 2, 40, 1) + bytes(28)),
-                              ("script", b"#!/bin/sh\nexit 3\n")]:
-            loaders[name] = os.path.join(folder.name, name)
-            with open(loaders[name], "wb") as f:
+        foreign, script, missing, marker = (os.path.join(folder.name, n) for n in ("foreign", "script", "missing", "ran"))
+        for path, content in [(foreign, b"\x7fELF\x01\x01\x01" + bytes(9) + struct.pack("<HHI", 2, 40, 1) + bytes(28)),
+                              (script, b"#!/bin/sh\nexit 3\n")]:
+            with open(path, "wb") as f:
                 f.write(content)
-            os.chmod(loaders[name], 0o755)
-        loaders["missing"] = os.path.join(folder.name, "missing")
-        marker = os.path.join(folder.name, "ran")
-        for loader, skips in [(WINE32, not wine32_runs), (loaders["foreign"], True), (loaders["script"], False),
-                              (loaders["missing"], False)]:
+            os.chmod(path, 0o755)
+        for loader, skips in [(WINE32, not wine32_runs()), (foreign, True), (script, False), (missing, False)]:
             with self.subTest(loader=loader):
                 decided = run("runs-32bit.sh", loader)
                 self.assertEqual(decided.returncode, 1 if skips else 0)
@@ -60,6 +57,7 @@ class Decision(unittest.TestCase):
                 else:
                     self.assertNotIn(ran.returncode, (0, 77))
                 self.assertFalse(os.path.exists(marker))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -42,17 +42,6 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
   return TRUE;
 }
 
-// Waits up to timeoutMs until done() holds; whether it did.
-template <typename Condition>
-bool WaitUntil(DWORD timeoutMs, Condition done) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (!done()) {
-    if (::GetTickCount64() >= deadline) return false;
-    ::Sleep(20);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<HWND> FindTopLevelWindows(DWORD pid, const std::string& className, const std::string& title) {
@@ -63,7 +52,7 @@ std::vector<HWND> FindTopLevelWindows(DWORD pid, const std::string& className, c
 
 HWND WaitForTopLevelWindow(DWORD pid, const std::string& className, const std::string& title, DWORD timeoutMs) {
   std::vector<HWND> found;
-  WaitUntil(timeoutMs, [&] { return !(found = FindTopLevelWindows(pid, className, title)).empty(); });
+  WaitUntil([&] { return !(found = FindTopLevelWindows(pid, className, title)).empty(); }, timeoutMs);
   return found.empty() ? nullptr : found.front();
 }
 
@@ -95,7 +84,7 @@ bool PressButton(HWND window, const std::string& text) {
 }
 
 bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
-  return WaitUntil(timeoutMs, [window] { return !::IsWindow(window); });
+  return WaitUntil([window] { return !::IsWindow(window); }, timeoutMs);
 }
 
 }  // namespace orvex::test

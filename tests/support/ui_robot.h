@@ -1,5 +1,5 @@
 // Finds a process's top-level windows, reads their texts and presses their
-// buttons, as a user would.
+// buttons, as a user would, and waits for what a user would wait for.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,17 @@
 #include <vector>
 
 namespace orvex::test {
+
+// Polls condition every 10 ms until it holds or timeoutMs passed; whether it held.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(10);
+  }
+  return true;
+}
 
 // Visible top-level windows of process pid (0: of any process) whose class
 // and title match (an empty string matches anything).
