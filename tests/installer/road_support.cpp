@@ -45,7 +45,6 @@ SetupRecord ReadSetupRecord(const std::string& lowerProduct) {
   SetupRecord record;
   const std::string key = "Software\\OrvexTests\\SampleSetup\\" + lowerProduct;
   ReadDword(key, "Runs", record.runs);
-  ReadString(key, "Path", record.path);
   return record;
 }
 

@@ -31,7 +31,6 @@ std::string DownloadsFolder();
 // What the sample setup recorded when it ran for this product (lowercase).
 struct SetupRecord {
   DWORD runs = 0;
-  std::string path;
 };
 SetupRecord ReadSetupRecord(const std::string& lowerProduct);
 
