@@ -11,8 +11,6 @@
 #include "installer_run.h"
 #include "object_names.h"
 #include "reliability_support.h"
-#include "road_support.h"
-#include "test_registry.h"
 #include "win_handles.h"
 
 namespace orvex::test {
@@ -29,8 +27,6 @@ struct TestRendezvous : PlayedRendezvous {
                   name.c_str());
     block->installedVersion = PackedVersion::Make(1, 0, 0, 0);
   }
-  bool InstallingSet() const { return IsSet(installing); }
-  bool SyncSet() const { return IsSet(sync); }
   RendezvousBlock* const block;
 };
 
@@ -53,7 +49,7 @@ TEST(InstallerStart, EndsAtOnceAndSignalsOnlyAFullRendezvous) {
       {"", true, true, false, false, false},
       {"IS_NoMapping", false, true, false, false, false},
       {"IS_a:b", true, true, false, false, false},  // which names are refused is the name check's own
-      {"IS_NoSync", true, false, false, true, false},
+      {"IS NoSync  ", true, false, false, true, false},  // the exact name, blanks and all
       {"IS_Garbled", true, true, true, true, true},
   };
   for (const auto& c : cases) {
@@ -61,8 +57,8 @@ TEST(InstallerStart, EndsAtOnceAndSignalsOnlyAFullRendezvous) {
     TestRendezvous rendezvous(c.name, c.mapping, c.sync);
     if (c.garbled) std::memset(rendezvous.block, 'x', sizeof(RendezvousBlock));
     EXPECT_EQ(RunInstaller(c.name), 0u);
-    EXPECT_EQ(rendezvous.InstallingSet(), c.installingSet);
-    EXPECT_EQ(rendezvous.SyncSet(), c.syncSet);
+    EXPECT_EQ(PlayedRendezvous::IsSet(rendezvous.installing), c.installingSet);
+    EXPECT_EQ(PlayedRendezvous::IsSet(rendezvous.sync), c.syncSet);
   }
 }
 
@@ -84,8 +80,8 @@ TEST(InstallerStart, TheJobReadsOnlyTheCopyItChecked) {
     c.change(*rendezvous.block);
     InstallerRun run;
     ASSERT_TRUE(run.OpenRendezvous("IS_Copy"));
-    EXPECT_TRUE(rendezvous.SyncSet());
-    EXPECT_FALSE(rendezvous.InstallingSet()) << "released before the job ended";
+    EXPECT_TRUE(PlayedRendezvous::IsSet(rendezvous.sync));
+    EXPECT_FALSE(PlayedRendezvous::IsSet(rendezvous.installing)) << "released before the job ended";
     run.StartJob("IS_Copy");
     ASSERT_EQ(run.jobThread != nullptr, accepted);
     if (!accepted) {
@@ -97,21 +93,6 @@ TEST(InstallerStart, TheJobReadsOnlyTheCopyItChecked) {
     EXPECT_STREQ(run.block->infoBaseUrl, BuiltInInfoBaseUrl());
     EXPECT_STREQ(run.block->productName, "IS_Copy");
   }
-}
-
-// The installer holds the rendezvous under its exact name, blanks and all, and
-// closes the mapping before it releases the control.
-TEST(InstallerWithCheck, UpdateCheckReleasesTheRendezvousAfterClosingTheMapping) {
-  const std::string name = "Real Mixed  ";
-  ForgetProduct(name);
-  ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(1, 2, 0, 0)));
-  InstallerEnd installer(name);
-  CheckHost host(name);
-  ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
-  ASSERT_TRUE(installer.Wait()) << "installing_ + the exact name was never released";
-  const UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, (kInfoPrefix + name).c_str()));
-  EXPECT_FALSE(mapping) << "the mapping must be closed before installing_ is set";
-  ForgetProduct(name);
 }
 
 }  // namespace

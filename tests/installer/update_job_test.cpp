@@ -120,6 +120,8 @@ TEST_F(Update, AsksOffersAKeptPackageOrShowsNothing) {
       EXPECT_TRUE(Answer("RoadUpdate", "OK", "could not be verified"));
     }
     ASSERT_TRUE(installer.Wait());
+    const UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, (kInfoPrefix + product_).c_str()));
+    EXPECT_FALSE(mapping) << "the mapping must be closed before installing_ is set";
     EXPECT_TRUE(FindTopLevelWindows(0, "#32770", "").empty());
     EXPECT_EQ(ReadSetupRecord(lower_).runs, runs + (c.runs ? 1 : 0));
     EXPECT_EQ(HasNextUpdateTime(product_), c.nextCheck);
