@@ -89,6 +89,7 @@ TEST_F(Update, AsksOffersAKeptPackageOrShowsNothing) {
   ::CreateDirectoryA(folder.c_str(), nullptr);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    UseProduct("RoadUpdate");
     PublishPackage(PackageName("1-0-0-5"), sample);
     const std::string offered = c.keep != nullptr ? c.kept : sample;
     PublishRecord("7|1.0.0.5|0.0.0.0|" + std::to_string(offered.size()) + "|first|x");
@@ -96,10 +97,7 @@ TEST_F(Update, AsksOffersAKeptPackageOrShowsNothing) {
     if (!c.kept.empty()) {
       ASSERT_TRUE(WriteFileBytes(path, c.kept));
     }
-    const DWORD runs = ReadSetupRecord(lower_).runs;
-    MarkLog();
     ASSERT_TRUE(SetInstalledVersion(product_, c.installed));
-    DeleteMachineKey(DownloadsKeyPath(product_));  // due now, whatever the last run recorded
     const InstallerEnd installer(product_);
     {
       CheckHost host(product_);
@@ -123,7 +121,7 @@ TEST_F(Update, AsksOffersAKeptPackageOrShowsNothing) {
     const UniqueHandle mapping(::OpenFileMappingA(FILE_MAP_READ, FALSE, (kInfoPrefix + product_).c_str()));
     EXPECT_FALSE(mapping) << "the mapping must be closed before installing_ is set";
     EXPECT_TRUE(FindTopLevelWindows(0, "#32770", "").empty());
-    EXPECT_EQ(ReadSetupRecord(lower_).runs, runs + (c.runs ? 1 : 0));
+    EXPECT_EQ(SetupRan(lower_), c.runs);
     EXPECT_EQ(HasNextUpdateTime(product_), c.nextCheck);
     EXPECT_EQ(LoggedRequests("/" + lower_ + "/download/").size(), c.downloads ? 1u : 0u);
     EXPECT_TRUE(ReadFileBytes(path) == (c.runs ? sample : "")) << "a refused package is deleted";
@@ -176,8 +174,7 @@ TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
   const std::string packagePath = PackagePath(PackageName("1-0-0-5"));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ForgetProduct(product_);
-    ::DeleteFileA(packagePath.c_str());
+    UseProduct("RoadFailed");
     PublishPackage(PackageName("1-0-0-5"), c.package);
     PublishRecord("7|1.0.0.5|0.0.0.0|" + std::to_string(c.package.size()) + "|first|x");
     SetFault(InfoPath(), c.infoFault);
@@ -205,7 +202,7 @@ TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
     EXPECT_FALSE(HasNextUpdateTime(product_));
     const std::string left = ReadFileBytes(packagePath);
     if (c.fileLeft < 0) {
-      EXPECT_FALSE(FileExists(packagePath));
+      EXPECT_EQ(::GetFileAttributesA(packagePath.c_str()), INVALID_FILE_ATTRIBUTES);
     } else if (c.fileLeft > 0) {
       EXPECT_TRUE(!left.empty() && left.size() <= static_cast<size_t>(c.fileLeft)) << left.size();
     }
