@@ -61,6 +61,7 @@ using Update = RoadTest;
 TEST_F(Update, AsksOffersAKeptPackageOrShowsNothing) {
   UseProduct("RoadUpdate");
   const std::string sample = SamplePackageBytes();
+  const std::string unstamped = ReadFileBytes(TestFilePath("sample_setup_unstamped.exe"));
   const PackedVersion latest = PackedVersion::Make(1, 0, 0, 5), older = PackedVersion::Make(1, 0, 0, 0);
   const struct {
     const char* what;
@@ -77,10 +78,7 @@ TEST_F(Update, AsksOffersAKeptPackageOrShowsNothing) {
       {"not kept: downloaded again", older, "{}", sample, "Yes", "No", false, true, true, true},
       {"another size: downloaded again unasked", older, "{}", "MZ\x01\x01 too short", "Yes", nullptr, false, true, true,
        true},
-      {"kept, unsigned", older, "{}", ReadFileBytes(TestFilePath("sample_setup_unsigned.exe")), "Yes", "Yes", false,
-       false, false, false},
-      {"kept, signed, no four bytes", older, "{}", ReadFileBytes(TestFilePath("sample_setup_unstamped.exe")), "Yes",
-       "Yes", false, false, false, false},
+      {"kept, signed, no four bytes", older, "{}", unstamped, "Yes", "Yes", false, false, false, false},
       {"kept, signed, grown while the user was asked", older, "{}", sample, "Yes", "Yes", true, false, false, false},
   };
   const std::string path = PackagePath(PackageName("1-0-0-5"));
