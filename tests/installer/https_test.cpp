@@ -25,9 +25,9 @@ TEST_F(Https, ThePlatformValidatesAndNothingGoesOutInTheClear) {
     std::string downloadBase;  // in Info
     const char* shown;         // in the error box of a first installation that fails
   } cases[] = {
-      {"trusted", "localhost", false, "{}", "", nullptr},
+      {"trusted, a page's http download URL", "localhost", false, "{}", "http://localhost/" + lower_ + "/download/",
+       nullptr},
       {"trusted, an update", "localhost", true, "{}", "", nullptr},
-      {"a page's http download URL", "localhost", false, "{}", "http://localhost/" + lower_ + "/download/", nullptr},
       // Wine's WinINet has no text for its unknown-root error: "Unknown Error".
       {"unknown root", "stranger", false, "{}", "", ""},
       {"unknown root, an update", "stranger", true, "{}", "", nullptr},
