@@ -18,19 +18,14 @@ namespace orvex::test {
 std::string ServerRoot() { return TestFilePath("..\\..\\" ORVEX_TEST_SERVER_ROOT); }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  return static_cast<bool>(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes);
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
-  bytes << in.rdbuf();
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
   return bytes.str();
 }
-
-bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string SamplePackageBytes() { return ReadFileBytes(TestFilePath("sample_setup.exe")); }
 
@@ -44,7 +39,6 @@ SetupRecord ReadSetupRecord(const std::string& lowerProduct) {
   SetupRecord record;
   const std::string key = "Software\\OrvexTests\\SampleSetup\\" + lowerProduct;
   ReadDword(key, "Runs", record.runs);
-  ReadString(key, "Path", record.path);
   return record;
 }
 
@@ -63,6 +57,17 @@ InstallerEnd::InstallerEnd(const std::string& name) {
 InstallerEnd::~InstallerEnd() { ::CloseHandle(event_); }
 bool InstallerEnd::Wait(DWORD timeoutMs) const { return ::WaitForSingleObject(event_, timeoutMs) == WAIT_OBJECT_0; }
 
+HWND WaitForBox(const char* title) { return WaitForTopLevelWindow(0, "#32770", title, kRoadTimeoutMs); }
+
+bool Answer(const char* title, const char* button, const std::string& text) {
+  const HWND box = WaitForBox(title);
+  if (box == nullptr) return false;
+  std::string texts;
+  for (const std::string& line : ChildTexts(box)) texts += line + "\n";
+  EXPECT_NE(texts.find(text), std::string::npos) << texts;
+  return PressButton(box, button);
+}
+
 namespace {
 
 void DeleteFiles(const std::string& folder, const char* pattern) {
@@ -74,31 +79,6 @@ void DeleteFiles(const std::string& folder, const char* pattern) {
   } while (::FindNextFileA(search, &found));
   ::FindClose(search);
 }
-
-}  // namespace
-
-HWND WaitForBox(const char* title, DWORD timeoutMs) { return WaitForTopLevelWindow(0, "#32770", title, timeoutMs); }
-
-bool Answer(const char* title, const char* button, const std::string& text) {
-  const HWND box = WaitForBox(title);
-  if (box == nullptr) return false;
-  std::string texts;
-  for (const std::string& line : ChildTexts(box)) texts += line + "\n";
-  EXPECT_NE(texts.find(text), std::string::npos) << texts;
-  return PressButton(box, button);
-}
-
-void RoadTest::UseProduct(const std::string& product) {
-  product_ = product;
-  lower_ = product;
-  ::CharLowerA(lower_.data());
-  TearDown();
-  MarkLog();
-  ::CreateDirectoryA((ServerRoot() + "\\" + lower_).c_str(), nullptr);
-  ::CreateDirectoryA((ServerRoot() + "\\" + lower_ + "\\download").c_str(), nullptr);
-}
-
-namespace {
 
 std::streamoff LogEnd() {
   std::ifstream log(ServerRoot() + "\\requests.log", std::ios::binary | std::ios::ate);
@@ -118,7 +98,15 @@ std::vector<std::string> LogLines(std::streamoff from, const std::string& part) 
 
 }  // namespace
 
-void RoadTest::MarkLog() { logStart_ = LogEnd(); }
+void RoadTest::UseProduct(const std::string& product) {
+  product_ = product;
+  lower_ = product;
+  ::CharLowerA(lower_.data());
+  TearDown();
+  logStart_ = LogEnd();
+  ::CreateDirectoryA((ServerRoot() + "\\" + lower_).c_str(), nullptr);
+  ::CreateDirectoryA((ServerRoot() + "\\" + lower_ + "\\download").c_str(), nullptr);
+}
 
 std::vector<std::string> RoadTest::LoggedRequests(const std::string& pathPart) const {
   return LogLines(logStart_, pathPart);

@@ -21,7 +21,6 @@ std::string ServerRoot();
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
-bool FileExists(const std::string& path);
 
 // The built sample setup package (starts with 'M','Z',0x01,0x01).
 std::string SamplePackageBytes();
@@ -31,7 +30,6 @@ std::string DownloadsFolder();
 // What the sample setup recorded when it ran for this product (lowercase).
 struct SetupRecord {
   DWORD runs = 0;
-  std::string path;
 };
 SetupRecord ReadSetupRecord(const std::string& lowerProduct);
 
@@ -56,8 +54,8 @@ class RoadTest : public ::testing::Test {
   void UseProduct(const std::string& product);
 
   // <product>/info.txt and <product>/download/<package> on the server.
-  std::string InfoPath() const;                       // server-relative, e.g. "/x/info.txt"
-  std::string PackageName(const char* version) const;  // "x_1-0-0-5.exe" for "1-0-0-5"
+  std::string InfoPath() const;                              // server-relative, e.g. "/x/info.txt"
+  std::string PackageName(const char* version) const;        // "x_1-0-0-5.exe" for "1-0-0-5"
   std::string PackageServerPath(const char* version) const;  // "/x/download/x_1-0-0-5.exe"
   void PublishRecord(const std::string& record);
   void PublishPackage(const std::string& fileName, const std::string& bytes);
@@ -68,9 +66,8 @@ class RoadTest : public ::testing::Test {
   // fault is set again, so that no test passes without the fault it sets.
   void SetFault(const std::string& serverPath, const std::string& json);
   std::string PackagePath(const std::string& fileName) const { return DownloadsFolder() + "\\" + fileName; }
-  // The requests the server logged since UseProduct (or MarkLog), for paths containing the text.
+  // The requests the server logged since UseProduct, for paths containing the text.
   std::vector<std::string> LoggedRequests(const std::string& pathPart) const;
-  void MarkLog();
 
   void TearDown() override;
 
@@ -88,7 +85,7 @@ class RoadTest : public ::testing::Test {
 };
 
 // Waits for a dialog box of any process with this title.
-HWND WaitForBox(const char* title, DWORD timeoutMs = kRoadTimeoutMs);
+HWND WaitForBox(const char* title);
 
 // Presses a button of the box of this title, which must say the text; false
 // when no box came.
