@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <oleauto.h>
 
 #include <fstream>
 #include <string>
@@ -18,8 +17,6 @@
 namespace orvex::test {
 namespace {
 
-const GUID kLibId = {0x5B3C2A72, 0x8E4D, 0x4F60, {0xA1, 0xB2, 0x6C, 0x7D, 0x8E, 0x9F, 0x0A, 0x12}};
-const IID kInterfaceId = {0x5B3C2A73, 0x8E4D, 0x4F60, {0xA1, 0xB2, 0x6C, 0x7D, 0x8E, 0x9F, 0x0A, 0x12}};
 const std::string kClassKey = "CLSID\\{5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12}";
 // Every key the module writes, by its top.
 const std::string kOurKeys[] = {kClassKey, "OrvexInstaller.OrvexInstallerCtl", "OrvexInstaller.OrvexInstallerCtl.1",
@@ -33,30 +30,10 @@ bool ClassesKeyExists(const std::string& key) {
   return true;
 }
 
-class Registration : public ::testing::Test {
- protected:
-  void SetUp() override { ::CoInitialize(nullptr); }
-  void TearDown() override {
-    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kClassKey.c_str());
-    RegisterControlModule();  // as the tree's fixture left it
-    ::CoUninitialize();
-  }
-};
-
-// Registered, a host finds the control's type library (its ProgID and class
-// the script and page host suites use); unregistered, every key of ours is
-// gone, and only another party's subkey keeps the class key.
-TEST_F(Registration, RegisterThenUnregisterLeavesTheRegistryAsBefore) {
-  UnregisterControlModule();
-  for (const std::string& key : kOurKeys) ASSERT_FALSE(ClassesKeyExists(key)) << key;
-  ASSERT_EQ(RegisterControlModule(), 0u);
-  ITypeLib* library = nullptr;
-  ITypeInfo* info = nullptr;
-  ASSERT_EQ(::LoadRegTypeLib(kLibId, 1, 0, 0x0409, &library), S_OK);
-  EXPECT_EQ(library->GetTypeInfoOfGuid(kInterfaceId, &info), S_OK) << "the control's interface is described";
-  if (info != nullptr) info->Release();
-  library->Release();
-
+// Unregistered, every key of ours that the tree's fixture registered is gone
+// (the script host below finds them), but for a class key another party's subkey keeps.
+TEST(Registration, UnregistrationLeavesTheRegistryAsBefore) {
+  for (const std::string& key : kOurKeys) ASSERT_TRUE(ClassesKeyExists(key)) << key;
   const std::string theirs = kClassKey + "\\Implemented Categories";
   ASSERT_TRUE(WriteRegistryValue(HKEY_CLASSES_ROOT, theirs, "Note", REG_SZ, "x", 2));
   ASSERT_EQ(UnregisterControlModule(), 0u);
@@ -66,6 +43,7 @@ TEST_F(Registration, RegisterThenUnregisterLeavesTheRegistryAsBefore) {
   for (const std::string& key : kOurKeys) EXPECT_FALSE(ClassesKeyExists(key)) << key;
   EXPECT_TRUE(ClassesKeyExists("CLSID") && ClassesKeyExists("TypeLib") && ClassesKeyExists("Interface"));
   EXPECT_EQ(UnregisterControlModule(), 0u) << "with nothing registered, unregistration still succeeds";
+  EXPECT_EQ(RegisterControlModule(), 0u);  // as the tree's fixture left it
 }
 
 TEST(Scripting, JScriptSetsAndReadsInfoAndRunsTheCheck) {

@@ -183,8 +183,6 @@ TEST_F(RegistryScript, RefusalsRemovalAndRollback) {
     EXPECT_EQ(each.expected, RunRegistryScriptText(each.script.c_str(), each.registerFlag, nullptr));
     ExpectTree(each.after);
   }
-  // Registered, too (what it wrote down to the bound stays: its undoing meets the same bound).
-  EXPECT_EQ(DISP_E_EXCEPTION, RunRegistryScriptText(Block(deep).c_str(), TRUE, nullptr));
 }
 
 // The module's own script binds "Module" to its short path, apostrophes and all.

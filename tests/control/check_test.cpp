@@ -59,19 +59,6 @@ TEST_F(CheckTest, FieldsLongerThanTheBlockAreRefusedNotCut) {
 
 using Throttle = CheckTest;
 
-TEST_F(Throttle, VersionValuesOfEightAndFourBytes) {
-  const std::string eight = Product("TH_Eight");
-  const std::string four = Product("TH_Four");
-  ASSERT_TRUE(SetInstalledVersion(eight, PackedVersion::Make(1, 2, 3, 4)));
-  ASSERT_TRUE(SetInstalledVersion(four, PackedVersion::Make(1, 2, 3, 4), 4));
-  // Due (no NextUpdateTime): an update, which leaves the host window alone.
-  EXPECT_TRUE(RunCheck(eight).empty());
-  EXPECT_TRUE(RunCheck(four).empty());
-  EXPECT_EQ(Record(eight).block.installedVersion, PackedVersion::Make(1, 2, 3, 4));
-  EXPECT_EQ(Record(four).block.installedVersion, PackedVersion::Make(0, 0, 3, 4))
-      << "a 4-byte value fills only the low half";
-}
-
 // A due check deletes NextUpdateTime; one not due starts nothing, unless
 // Shift is held. Nothing installed is never throttled.
 TEST_F(Throttle, NextUpdateTimeHoldsBackInstalledProductsUnlessShiftIsHeld) {

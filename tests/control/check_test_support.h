@@ -16,9 +16,6 @@ namespace orvex::test {
 
 constexpr DWORD kCheckTimeoutMs = 30000;
 
-// What a first installation does to the host window, in order.
-inline const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
-
 class CheckTest : public ::testing::Test {
  protected:
   // Registers a product or rendezvous name for cleaning before and after the test.

@@ -1,7 +1,7 @@
-// The control made in this process: its saved forms (a stream, a property
-// bag), its Info property, its safety options, and which pages may drive it.
-// Loading either form puts Info through the dispatch interface, and so runs
-// the install check, unless the page may not drive the control.
+// The control made in this process: its saved stream, its Info property, its
+// safety options, and which pages may drive it. Loading a stream puts Info
+// through the dispatch interface, and so runs the install check, unless the
+// page may not drive the control.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -18,7 +18,6 @@
 #include "client_site.h"
 #include "orvex_installer_ctl.h"
 #include "orvex_installer_h.h"
-#include "param_property_bag.h"
 #include "server_module.h"
 
 namespace orvex::test {
@@ -97,12 +96,9 @@ class ControlTest : public CheckTest {
     return control;
   }
   static DWORD CheckRuns(const std::string& name) { return Record(name).runs; }
-  static std::wstring Info(IUnknown* control) {
-    IOrvexInstallerCtl* dual = nullptr;
-    control->QueryInterface(IID_IOrvexInstallerCtl, reinterpret_cast<void**>(&dual));
+  static std::wstring Info(IOrvexInstallerCtl* control) {
     BSTR value = nullptr;
-    dual->get_Info(&value);
-    dual->Release();
+    control->get_Info(&value);
     std::wstring text(value != nullptr ? value : L"", ::SysStringLen(value));
     ::SysFreeString(value);
     return text;
@@ -117,16 +113,14 @@ class ControlTest : public CheckTest {
 
 using Persistence = ControlTest;
 
-// Info is null until set, and any text comes back whole; what a control
-// saves loads into another, each character with its low byte. A refused
-// stream fails the load and changes neither the extent nor Info; a value of
-// another kind that Info takes reaches it as text, and runs the check.
+// Any text set as Info comes back whole; what a control saves loads into
+// another, each character with its low byte (pages' parameters, loaded through
+// a property bag, are the page host's suites'). A refused stream fails the load
+// and changes neither the extent nor Info; a value of another kind that Info
+// takes reaches it as text, and runs the check.
 TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
   for (const char* name : {"PS_Long", "PS_Refused", "-7301", "1234", "9000000001"}) Product(name);
   IOrvexInstallerCtl* saver = NewControl();
-  BSTR value = reinterpret_cast<BSTR>(1);
-  ASSERT_EQ(saver->get_Info(&value), S_OK);
-  EXPECT_EQ(value, nullptr) << "Info was never set";
   // After the product name a second field too long for the block, so that the
   // check refuses the text; then characters from all over the range, none
   // with a zero low byte (which a stream would turn into a NUL).
@@ -179,29 +173,6 @@ TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
   control->Release();
 }
 
-// A page's parameters are text: an extent that is no number is skipped. What
-// the control saves to a bag loads into another control as it was.
-TEST_F(Persistence, PropertyBagsRunTheCheckAndSaveWhatTheyLoad) {
-  Product("PS_Bag");
-  using page_host::ParamPropertyBag;
-  ParamPropertyBag* page = ParamPropertyBag::Create({{L"Info", L"PS_Bag"}, {L"_cx", L"100"}, {L"_cy", L"wide"}}, {});
-  ParamPropertyBag* saved = ParamPropertyBag::Create({}, {});
-  IPersistPropertyBag* control = NewControl<IPersistPropertyBag>(IID_IPersistPropertyBag);
-  IPersistPropertyBag* copy = NewControl<IPersistPropertyBag>(IID_IPersistPropertyBag);
-  ASSERT_EQ(control->Load(page, nullptr), S_OK);
-  ASSERT_EQ(control->Save(saved, TRUE, TRUE), S_OK);
-  ASSERT_EQ(copy->Load(saved, nullptr), S_OK);
-  EXPECT_EQ(CheckRuns("PS_Bag"), 2u);
-  EXPECT_TRUE(Saved(copy) == Saved(control));
-  IOleObject* object = nullptr;
-  ASSERT_EQ(copy->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
-  SIZEL extent = {};
-  EXPECT_EQ(object->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
-  EXPECT_EQ(extent.cx, 100);
-  EXPECT_EQ(extent.cy, 5080) << "the default";
-  for (IUnknown* each : std::initializer_list<IUnknown*>{object, copy, control, saved, page}) each->Release();
-}
-
 // Both options, for untrusted callers (1) and untrusted data (2), are one set
 // for the whole object, whichever of its interfaces they are set through.
 TEST_F(Persistence, SafetyOptionsAreOneSetForTheObject) {
@@ -211,7 +182,6 @@ TEST_F(Persistence, SafetyOptionsAreOneSetForTheObject) {
   EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
   EXPECT_EQ(supported, 3u);
   EXPECT_EQ(enabled, 0u);
-  EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IOleCache, 1, 1), E_NOINTERFACE);
   EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL) << "an option other than the two";
   EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), S_OK);
   EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, 2, 2), S_OK);
@@ -223,11 +193,10 @@ TEST_F(Persistence, SafetyOptionsAreOneSetForTheObject) {
 
 using SiteProtocol = ControlTest;
 
-// The site a script engine gives the objects it makes: services only. A
-// browser's offers its document (the container's dispatch service).
+// The site a browser's script engine gives the objects it makes: services
+// only, among them its document (the container's dispatch service).
 class ScriptSite final : public IServiceProvider {
  public:
-  explicit ScriptSite(bool browser) : browser_(browser) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     const bool known = ::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IServiceProvider);
     *out = known ? this : nullptr;
@@ -238,11 +207,8 @@ class ScriptSite final : public IServiceProvider {
   HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID iid, void** out) override {
     const GUID containerDispatch = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
     *out = nullptr;
-    return browser_ && ::IsEqualGUID(service, containerDispatch) ? QueryInterface(iid, out) : E_NOINTERFACE;
+    return ::IsEqualGUID(service, containerDispatch) ? QueryInterface(iid, out) : E_NOINTERFACE;
   }
-
- private:
-  bool browser_;
 };
 
 // Only the build's listed pages (the test build's: the maker's sites and local
@@ -288,18 +254,15 @@ TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
       site->Release();
     }
   }
-  // A script's site with services but no client site: a local script host's,
-  // which leads to no page, leaves the control unlocked; a browser's, which
-  // offers its document, locks it (no URL is told).
-  for (const bool browser : {false, true}) {
-    const std::string product = browser ? "PS_PageBrowser" : "PS_PageScriptHost";
-    Product(product);
-    ScriptSite scriptSite(browser);
-    ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
-    EXPECT_EQ(Put(control, std::wstring(product.begin(), product.end())), browser ? E_ACCESSDENIED : S_OK);
-    EXPECT_EQ(CheckRuns(product), browser ? 0u : 1u) << product;
-    withSite->SetSite(nullptr);
-  }
+  // A browser's script site, with services but no client site, locks it too,
+  // though no URL is told (a local script host's, which leads to no page, is
+  // the Scripting suite's).
+  Product("PS_PageBrowser");
+  ScriptSite scriptSite;
+  ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
+  EXPECT_EQ(Put(control, L"PS_PageBrowser"), E_ACCESSDENIED);
+  EXPECT_EQ(CheckRuns("PS_PageBrowser"), 0u);
+  withSite->SetSite(nullptr);
   for (IUnknown* each : std::initializer_list<IUnknown*>{withSite, object, control, frame}) each->Release();
   ::DestroyWindow(window);
 }

@@ -3,19 +3,14 @@
 // processes, updates and installers that die are the reliability suites'.
 #include "check_test_support.h"
 #include "object_names.h"
+#include "ui_robot.h"
 #include "win_handles.h"
 
 namespace orvex::test {
 namespace {
 
-// Waits until the window is minimised and disabled, as during a first installation.
 bool WaitMinimisedAndDisabled(HWND window) {
-  const ULONGLONG deadline = ::GetTickCount64() + kCheckTimeoutMs;
-  while (!(::IsIconic(window) && !::IsWindowEnabled(window))) {
-    if (::GetTickCount64() >= deadline) return false;
-    ::Sleep(10);
-  }
-  return true;
+  return WaitUntil([window] { return ::IsIconic(window) && !::IsWindowEnabled(window); }, kCheckTimeoutMs);
 }
 
 using FirstInstallation = CheckTest;

@@ -1,4 +1,4 @@
-// Bounded texts, product names and packed versions.
+// Bounded texts and product names.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "bounded_text.h"
-#include "packed_version.h"
 #include "product_name.h"
 
 namespace orvex {
@@ -35,16 +34,6 @@ TEST(ProductName, OnlyPlainFileNamesUpToFortyNineCharacters) {
                                         "a>", "a|b", "tab\there", "\x1f", "a#b", "a%20", "a&b", "a;b"};
   for (const std::string& name : good) EXPECT_TRUE(IsAcceptableProductName(name.c_str())) << '"' << name << '"';
   for (const std::string& name : bad) EXPECT_FALSE(IsAcceptableProductName(name.c_str())) << '"' << name << '"';
-}
-
-TEST(PackedVersion, HighHalvesCompareSignedLowHalvesUnsigned) {
-  const PackedVersion minimum = PackedVersion::Make(10, 23, 0, 6);
-  EXPECT_TRUE(PackedVersion::Make(10, 23, 0, 5) < minimum);
-  EXPECT_FALSE(minimum < minimum);
-  EXPECT_FALSE(PackedVersion::Make(10, 24, 0, 0) < minimum);
-  EXPECT_TRUE(PackedVersion::Make(9, 99, 9, 9) < minimum);
-  EXPECT_TRUE(PackedVersion::Make(0x8000, 0, 0, 0) < PackedVersion::Make(0, 0, 0, 1)) << "a negative high half";
-  EXPECT_TRUE(PackedVersion::Make(1, 0, 1, 0) < PackedVersion::Make(1, 0, 0x8000, 0));
 }
 
 }  // namespace

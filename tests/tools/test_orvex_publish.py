@@ -3,8 +3,6 @@
 status 1, a message, nothing written) and its exit statuses. CTest names the
 built sample setup: ORVEX_SAMPLE_SETUP (10.24.0.0, signed by ORVEX_PUBLISHER with
 a certificate of ORVEX_TEST_CERTIFICATES/root.crt); Signed needs osslsigncode."""
-import contextlib
-import io
 import os
 import shutil
 import struct
@@ -13,8 +11,7 @@ import sys
 import tempfile
 import unittest
 
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
-TOOL = os.path.join(TOOLS, "publish", "orvex_publish.py")
+TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "publish", "orvex_publish.py")
 sys.path.insert(0, os.path.dirname(TOOL))
 import orvex_publish as publish  # noqa: E402
 
@@ -63,14 +60,14 @@ class PublishTest(unittest.TestCase):
         return path
 
     def run_tool(self, package, *extra, product="Quillon", interval="7", description="New pages", publisher=""):
-        """Runs the tool in this process: (exit code, standard output bytes, standard error)."""
-        args = [package, "--product", product, "--interval", interval, "--root", self.root,
-                "--publisher=" + publisher, "--description", description] + list(extra)
-        out, err = io.BytesIO(), io.StringIO()
-        text = io.TextIOWrapper(out, write_through=True)  # held: it closes out when it goes
-        with contextlib.redirect_stdout(text), contextlib.redirect_stderr(err):
-            code = publish.main(args)
-        return code, out.getvalue(), err.getvalue()
+        """Runs the tool as makers do: (exit status, standard output bytes, standard error)."""
+        args = [TOOL, package, "--product", product, "--interval", interval, "--root", self.root]
+        args += [] if publisher is None else ["--publisher=" + publisher]
+        args += [] if description is None else ["--description", description]
+        result = subprocess.run([sys.executable] + args + list(extra), capture_output=True, timeout=60)
+        err = result.stderr.decode("utf-8", "replace")
+        self.assertNotIn("Traceback", err)
+        return result.returncode, result.stdout, err
 
     def assertPublishes(self, package, *extra, **options):
         code, out, err = self.run_tool(package, *extra, **options)
@@ -97,7 +94,8 @@ class Writes(PublishTest):
         data, _ = make_pe((2, 0, 1, 15))
         options = {"product": "QuillOn Viewer", "description": "Faster pages\nand caf\u00e9 fonts\r\n\n"}
         record = b"7|2.0.1.15|0.0.0.0|%d|QuillOn Viewer|Faster pages\r\nand caf\xe9 fonts|0.0.0.0|" % len(data)
-        self.assertIn(record, self.assertPublishes(self.package(data), "--dry-run", **options)[0])
+        out, err = self.assertPublishes(self.package(data), "--dry-run", **options)
+        self.assertEqual((record in out, "--publisher is empty" in err), (True, True), err)
         self.assertEqual(self.published(), [], "a dry run writes nothing")
         self.assertPublishes(self.package(data), **options)
         files = [b"quillon viewer/download/quillon viewer_2-0-1-15.exe", b"quillon viewer/info.txt"]
@@ -139,8 +137,9 @@ class Refusals(PublishTest):
             # In code page 932 the second byte of this character is the bar's byte.
             ("", {"description": "\u30dd"}, ("--codepage", "cp932"), "byte of '|'"),
             ("", {"description": "caf\u00e9"}, ("--codepage", "cp1251"), "code page cp1251"),
-            ("", {"description": "a\0b"}, (), "zero byte"),
+            ("", {"description": None}, ("--description-file", self.package(b"a\0b", "text.txt")), "zero byte"),
             ("", {"publisher": PUBLISHER}, (), "not signed"),
+            ("", {"publisher": "Orvex"}, ("--ca-file", path + ".none"), "--ca-file"),
             ("big", {}, ("--version", "1.0.0.0"), "at most 4294967295"),
             ("short", {}, ("--version", "1.0.0.0"), "too short"),
             ("none", {}, (), "can't read the package"),
@@ -161,18 +160,11 @@ class Refusals(PublishTest):
             with self.subTest(package=package, options=options, extra=extra):
                 self.assertRefused(packages[package], words, *extra, **options)
 
-    def test_exit_statuses_of_the_program(self):
+    def test_usage_errors_exit_with_status_2(self):
         path = self.package(make_pe()[0])
-        for extra, status, words in [
-                ([], 2, "--publisher"), (["--publisher=", "--ca-file", path], 2, "--ca-file"),
-                (["--publisher=Orvex", "--ca-file", path + ".none"], 1, "--ca-file"),
-                (["--publisher=", "--product", "a/b"], 1, "orvex_publish: refused:"),
-                (["--publisher=", "--dry-run"], 0, "--publisher is empty")]:
-            result = subprocess.run([sys.executable, TOOL, path, "--product", "Quillon", "--interval", "7",
-                                     "--description", "x", "--root", self.root] + extra,
-                                    capture_output=True, text=True, timeout=60)
-            self.assertEqual((result.returncode, words in result.stderr, "Traceback" in result.stderr),
-                             (status, True, False), result.stderr)
+        for publisher, extra, words in [(None, (), "--publisher"), ("", ("--ca-file", path), "--ca-file")]:
+            code, _, err = self.run_tool(path, *extra, publisher=publisher)
+            self.assertEqual((code, words in err), (2, True), err)
 
 
 @unittest.skipUnless(shutil.which("osslsigncode") and "ORVEX_TEST_CERTIFICATES" in os.environ,
