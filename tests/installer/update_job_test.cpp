@@ -1,7 +1,7 @@
 // The installer's road end to end, from the real check to the package run.
 #include <string>
 
-#include "installer_double_protocol.h"
+#include "installer_double_client.h"
 #include "object_names.h"
 #include "reliability_support.h"
 #include "road_support.h"
