@@ -111,21 +111,22 @@ std::string Lower(std::string text) {
 
 std::string Child(const std::string& path, const char* name) { return path + '\0' + Lower(name); }
 
-// The path of the key a handle names; empty once that key is deleted.
+// The path of the key a handle names; the interpreter only closes a handle
+// once its key is deleted.
 std::string PathOf(HKEY handle) {
   const auto root = reinterpret_cast<ULONG_PTR>(handle) - reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT);
   if (root < 7) return std::to_string(root);  // HKEY_CLASSES_ROOT up to HKEY_DYN_DATA
   const auto* path = reinterpret_cast<const std::string*>(handle);
   Check(openHandles.count(path) != 0, "a key handle used that is not open");
-  return keys.count(*path) != 0 ? *path : std::string();
+  Check(keys.count(*path) != 0, "a key handle used after its key was deleted");
+  return *path;
 }
 
-// The path of name below the key parent names; empty once that key is deleted.
+// The path of name below the key parent names.
 std::string Below(HKEY parent, const char* name) {
   Check(name != nullptr && *name != '\0', "a key named by the empty name (its parent itself)");
   for (const char* p = name; *p != '\0'; p = CharNextA(p)) Check(*p != '\\', "a key name with a path separator");
-  const std::string path = PathOf(parent);
-  return path.empty() ? path : Child(path, name);
+  return Child(PathOf(parent), name);
 }
 
 // The first key below path, or keys.end().
@@ -149,7 +150,6 @@ std::string Snapshot() {
 LONG Open(HKEY parent, LPCSTR name, PHKEY out, bool create) {
   *out = nullptr;
   const std::string path = Below(parent, name);
-  if (path.empty()) return ERROR_KEY_DELETED;
   if (keys.count(path) == 0) {
     if (!create) return ERROR_FILE_NOT_FOUND;
     if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
@@ -172,15 +172,14 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR name, DWORD, LPSTR, DWORD, RE
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY handle) {
-  host_registry::PathOf(handle);
   const auto* path = reinterpret_cast<const std::string*>(handle);
-  if (host_registry::openHandles.erase(path) != 0) delete path;
+  Check(host_registry::openHandles.erase(path) != 0, "only an open key handle is closed");
+  delete path;
   return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR name) {
   const std::string path = host_registry::Below(parent, name);
-  if (path.empty()) return ERROR_KEY_DELETED;
   if (host_registry::keys.count(path) == 0) return ERROR_FILE_NOT_FOUND;
   if (host_registry::FirstSubkey(path) != host_registry::keys.end()) return ERROR_ACCESS_DENIED;
   host_registry::keys.erase(path);
@@ -193,7 +192,6 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD lengt
                              LPFILETIME) {
   Check(index == 0, "only the first subkey is asked for");
   const std::string path = host_registry::PathOf(handle);
-  if (path.empty()) return ERROR_KEY_DELETED;
   const auto found = host_registry::FirstSubkey(path);
   if (found == host_registry::keys.end()) return ERROR_NO_MORE_ITEMS;
   const std::size_t start = path.size() + 1;
@@ -208,14 +206,12 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD lengt
 LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subkeys, LPDWORD, LPDWORD, LPDWORD,
                                 LPDWORD, LPDWORD, LPDWORD, LPFILETIME) {
   const std::string path = host_registry::PathOf(handle);
-  if (path.empty()) return ERROR_KEY_DELETED;
   *subkeys = host_registry::FirstSubkey(path) != host_registry::keys.end() ? 1 : 0;
   return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
   const std::string path = host_registry::PathOf(handle);
-  if (path.empty()) return ERROR_KEY_DELETED;
   const auto key = host_registry::keys.find(path);
   const bool found = key != host_registry::keys.end() && key->second.erase(host_registry::Lower(name)) != 0;
   return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
@@ -224,7 +220,6 @@ LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
 LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   Check(type != REG_SZ || (size != 0 && data[size - 1] == 0), "a text value ends with its zero");
   const std::string path = host_registry::PathOf(handle);
-  if (path.empty()) return ERROR_KEY_DELETED;
   host_registry::keys[path][host_registry::Lower(name == nullptr ? "" : name)] =
       std::to_string(type) + ":" + std::string(reinterpret_cast<const char*>(data), size);
   return ERROR_SUCCESS;
@@ -262,7 +257,6 @@ DWORD WINAPI GetShortPathNameA(LPCSTR name, LPSTR out, DWORD size) {
     hostLastError = ERROR_ACCESS_DENIED;
     return 0;
   }
-  if (size < sizeof(host_module::kShortPath)) return sizeof(host_module::kShortPath);
   std::memcpy(out, host_module::kShortPath, sizeof(host_module::kShortPath));
   return sizeof(host_module::kShortPath) - 1;
 }
@@ -281,12 +275,9 @@ BOOL WINAPI FreeLibrary(HMODULE file) {
 }
 
 HRSRC WINAPI FindResourceA(HMODULE file, LPCSTR name, LPCSTR type) {
-  Check(file == host_module::kFile, "a resource looked for in the loaded module");
-  if (reinterpret_cast<ULONG_PTR>(name) == 102 && std::strcmp(type, "REGISTRY") == 0) {
-    return reinterpret_cast<HRSRC>(const_cast<std::uint8_t*>(host_module::resource));
-  }
-  hostLastError = ERROR_RESOURCE_NAME_NOT_FOUND;
-  return nullptr;
+  Check(file == host_module::kFile && reinterpret_cast<ULONG_PTR>(name) == 102 && std::strcmp(type, "REGISTRY") == 0,
+        "the script resource is looked for in the loaded module");
+  return reinterpret_cast<HRSRC>(const_cast<std::uint8_t*>(host_module::resource));
 }
 
 HGLOBAL WINAPI LoadResource(HMODULE, HRSRC resource) { return resource; }
