@@ -23,7 +23,7 @@
 constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
 
 HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
-  if (!ledger::Allow() || bytes > SIZE_MAX - kBlockHeader) return nullptr;
+  if (!ledger::Allow(bytes) || bytes > SIZE_MAX - kBlockHeader) return nullptr;
   auto* base = static_cast<unsigned char*>(std::calloc(1, kBlockHeader + bytes));
   if (base == nullptr) return nullptr;
   std::memcpy(base, &bytes, sizeof(bytes));

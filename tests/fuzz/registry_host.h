@@ -19,13 +19,13 @@
 
 #include "fuzz_host.h"
 
-DWORD hostLastError = 0;
-DWORD WINAPI GetLastError() { return hostLastError; }
+// The only failure the platform reports by its last error: a buffer too small.
+DWORD WINAPI GetLastError() { return ERROR_INSUFFICIENT_BUFFER; }
 
 // The C heap, so that the sanitizers see every block.
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T bytes) { return ledger::Allow() ? std::malloc(bytes) : nullptr; }
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T bytes) { return ledger::Allow(bytes) ? std::malloc(bytes) : nullptr; }
 LPVOID WINAPI CoTaskMemRealloc(LPVOID block, SIZE_T bytes) {
-  return ledger::Allow() ? std::realloc(block, bytes == 0 ? 1 : bytes) : nullptr;
+  return ledger::Allow(bytes) ? std::realloc(block, bytes == 0 ? 1 : bytes) : nullptr;
 }
 void WINAPI CoTaskMemFree(LPVOID block) { std::free(block); }
 
@@ -51,10 +51,7 @@ int HostConverted(const std::vector<Out>& converted, Out* out, int capacity, INT
   Check(length == -1, "a conversion is only asked for terminated texts");
   const auto needed = static_cast<int>(converted.size());
   if (out == nullptr || capacity == 0) return needed;
-  if (capacity < needed) {
-    hostLastError = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
+  if (capacity < needed) return 0;
   std::copy(converted.begin(), converted.end(), out);
   return needed;
 }
@@ -109,7 +106,12 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::string Child(const std::string& path, const char* name) { return path + '\0' + Lower(name); }
+// The path of name below path.
+std::string Child(const std::string& path, const char* name) {
+  Check(name != nullptr && *name != '\0', "a key named by the empty name (its parent itself)");
+  for (const char* p = name; *p != '\0'; p = CharNextA(p)) Check(*p != '\\', "a key name with a path separator");
+  return path + '\0' + Lower(name);
+}
 
 // The path of the key a handle names; the interpreter only closes a handle
 // once its key is deleted.
@@ -120,13 +122,6 @@ std::string PathOf(HKEY handle) {
   Check(openHandles.count(path) != 0, "a key handle used that is not open");
   Check(keys.count(*path) != 0, "a key handle used after its key was deleted");
   return *path;
-}
-
-// The path of name below the key parent names.
-std::string Below(HKEY parent, const char* name) {
-  Check(name != nullptr && *name != '\0', "a key named by the empty name (its parent itself)");
-  for (const char* p = name; *p != '\0'; p = CharNextA(p)) Check(*p != '\\', "a key name with a path separator");
-  return Child(PathOf(parent), name);
 }
 
 // The first key below path, or keys.end().
@@ -149,7 +144,7 @@ std::string Snapshot() {
 // Opens (creating it when create is set) name below parent.
 LONG Open(HKEY parent, LPCSTR name, PHKEY out, bool create) {
   *out = nullptr;
-  const std::string path = Below(parent, name);
+  const std::string path = Child(PathOf(parent), name);
   if (keys.count(path) == 0) {
     if (!create) return ERROR_FILE_NOT_FOUND;
     if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
@@ -179,7 +174,7 @@ LSTATUS WINAPI RegCloseKey(HKEY handle) {
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR name) {
-  const std::string path = host_registry::Below(parent, name);
+  const std::string path = host_registry::Child(host_registry::PathOf(parent), name);
   if (host_registry::keys.count(path) == 0) return ERROR_FILE_NOT_FOUND;
   if (host_registry::FirstSubkey(path) != host_registry::keys.end()) return ERROR_ACCESS_DENIED;
   host_registry::keys.erase(path);
@@ -238,7 +233,6 @@ const char kPath[] = "C:\\Program Files\\O'Brien's\\Orvex Installer.dll";
 const char kShortPath[] = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
 const std::uint8_t* resource = nullptr;
 DWORD resourceSize = 0;
-std::string loadedPath;  // what LoadLibraryExA was last asked for
 int loads = 0;           // loaded and not yet freed
 HMODULE const kFile = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x10000));
 
@@ -253,17 +247,15 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD size) {
 DWORD WINAPI GetShortPathNameA(LPCSTR name, LPSTR out, DWORD size) {
   Check(std::strcmp(name, host_module::kPath) == 0, "the short form of the module's name");
   std::memset(out, '#', size);  // whatever the buffer holds on failure must not be used
-  if (host_module::shortFormFails) {
-    hostLastError = ERROR_ACCESS_DENIED;
-    return 0;
-  }
+  if (host_module::shortFormFails) return 0;
   std::memcpy(out, host_module::kShortPath, sizeof(host_module::kShortPath));
   return sizeof(host_module::kShortPath) - 1;
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
   Check(flags == LOAD_LIBRARY_AS_DATAFILE, "the module file is loaded as a data file");
-  host_module::loadedPath = name;
+  Check(std::strcmp(name, host_module::shortFormFails ? host_module::kPath : host_module::kShortPath) == 0,
+        "the file is loaded by its short path, else by its long path");
   ++host_module::loads;
   return host_module::kFile;
 }
