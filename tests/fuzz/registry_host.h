@@ -92,13 +92,11 @@ namespace host_registry {
 
 using Values = std::map<std::string, std::string>;
 std::map<std::string, Values> keys;
-std::set<std::string> deleted;             // every key deleted since Reset
 std::set<const std::string*> openHandles;  // a handle is its key's path
 
 void Reset() {
   Check(openHandles.empty(), "every key handle is closed after a run");
   keys.clear();
-  deleted.clear();
 }
 
 std::string Lower(std::string text) {
@@ -131,39 +129,30 @@ std::map<std::string, Values>::iterator FirstSubkey(const std::string& path) {
   return found != keys.end() && found->first.compare(0, prefix.size(), prefix) == 0 ? found : keys.end();
 }
 
-// The whole registry as text: every key but the roots, and every value.
-std::string Snapshot() {
-  std::string out;
-  for (const auto& [path, values] : keys) {
-    if (path.find('\0') != std::string::npos) out += path + "\n";
-    for (const auto& [name, data] : values) out += path + "|" + name + "=" + data + "\n";
-  }
-  return out;
-}
-
-// Opens (creating it when create is set) name below parent.
-LONG Open(HKEY parent, LPCSTR name, PHKEY out, bool create) {
-  *out = nullptr;
-  const std::string path = Child(PathOf(parent), name);
-  if (keys.count(path) == 0) {
-    if (!create) return ERROR_FILE_NOT_FOUND;
-    if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
-    keys[path];
-  }
-  const std::string* handle = *openHandles.insert(new std::string(path)).first;
-  *out = reinterpret_cast<HKEY>(const_cast<std::string*>(handle));
-  return ERROR_SUCCESS;
+// Whether the registry holds no key and no value.
+bool Empty() {
+  return std::all_of(keys.begin(), keys.end(),
+                     [](const auto& key) { return key.first.find('\0') == std::string::npos && key.second.empty(); });
 }
 
 }  // namespace host_registry
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD, REGSAM, PHKEY out) {
-  return host_registry::Open(parent, name, out, false);
-}
-
+// Opens name below parent, creating it when missing (a name of at most 255 bytes).
 LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR name, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
                                PHKEY out, LPDWORD) {
-  return host_registry::Open(parent, name, out, true);
+  const std::string path = host_registry::Child(host_registry::PathOf(parent), name);
+  if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
+  host_registry::keys[path];
+  auto* handle = new std::string(path);
+  host_registry::openHandles.insert(handle);
+  *out = reinterpret_cast<HKEY>(handle);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD, REGSAM, PHKEY out) {
+  const std::string path = host_registry::Child(host_registry::PathOf(parent), name);
+  if (host_registry::keys.count(path) == 0) return ERROR_FILE_NOT_FOUND;
+  return RegCreateKeyExA(parent, name, 0, nullptr, 0, 0, nullptr, out, nullptr);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY handle) {
@@ -178,7 +167,6 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR name) {
   if (host_registry::keys.count(path) == 0) return ERROR_FILE_NOT_FOUND;
   if (host_registry::FirstSubkey(path) != host_registry::keys.end()) return ERROR_ACCESS_DENIED;
   host_registry::keys.erase(path);
-  host_registry::deleted.insert(path);
   return ERROR_SUCCESS;
 }
 
@@ -234,12 +222,11 @@ const char kShortPath[] = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
 const std::uint8_t* resource = nullptr;
 DWORD resourceSize = 0;
 int loads = 0;           // loaded and not yet freed
-HMODULE const kFile = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x10000));
+HMODULE const kFile = reinterpret_cast<HMODULE>(&loads);
 
 }  // namespace host_module
 
-DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD size) {
-  Check(size > sizeof(host_module::kPath), "a buffer for a module file name of MAX_PATH");
+DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD) {
   std::memcpy(out, host_module::kPath, sizeof(host_module::kPath));
   return sizeof(host_module::kPath) - 1;
 }

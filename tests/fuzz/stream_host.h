@@ -45,8 +45,7 @@ void WINAPI SysFreeString(BSTR text) {
 }
 
 void WINAPI VariantInit(VARIANTARG* value) {
-  std::memset(value, 0, sizeof(*value));
-  value->vt = VT_EMPTY;
+  std::memset(value, 0, sizeof(*value));  // VT_EMPTY
 }
 
 HRESULT WINAPI VariantClear(VARIANTARG* value) {

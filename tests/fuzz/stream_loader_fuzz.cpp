@@ -52,16 +52,14 @@ std::size_t RecordedSize(VARTYPE type) {
 }
 
 bool SameValue(const VARIANT& a, const VARIANT& b) {
-  if (a.vt != b.vt) return false;
-  if (a.vt != VT_BSTR) return a.ullVal == b.ullVal;
+  if (a.vt != VT_BSTR || b.vt != VT_BSTR) return a.vt == b.vt && a.ullVal == b.ullVal;
   const UINT length = SysStringLen(a.bstrVal);
-  return SysStringLen(b.bstrVal) == length &&
-         (length == 0 || std::memcmp(a.bstrVal, b.bstrVal, length * sizeof(OLECHAR)) == 0);
+  return SysStringLen(b.bstrVal) == length && std::equal(a.bstrVal, a.bstrVal + length, b.bstrVal);
 }
 
 // What the stream holds, read by the format alone.
 struct Expected {
-  Expected() { VariantInit(&value); }
+  Expected(const std::uint8_t* data, std::size_t size);
   ~Expected() { VariantClear(&value); }
   Expected(const Expected&) = delete;
   Expected& operator=(const Expected&) = delete;
@@ -72,19 +70,20 @@ struct Expected {
   std::size_t end = 0;  // where the value ends in the stream
 };
 
-void Model(const std::uint8_t* data, std::size_t size, Expected& expected) {
+Expected::Expected(const std::uint8_t* data, std::size_t size) {
+  VariantInit(&value);
   if (size < kHeaderSize || Little32(data) > kVersion) return;
-  expected.extent.cx = static_cast<LONG>(Little32(data + 4));
-  expected.extent.cy = static_cast<LONG>(Little32(data + 8));
+  extent.cx = static_cast<LONG>(Little32(data + 4));
+  extent.cy = static_cast<LONG>(Little32(data + 8));
   const auto type = static_cast<VARTYPE>(data[12] | data[13] << 8);
   if (type == VT_UNKNOWN || type == VT_DISPATCH) return;
   const std::size_t fixed = RecordedSize(type);
   if (fixed != 0) {
     if (size - kHeaderSize < fixed) return;
-    expected.value.vt = type;
-    expected.value.llVal = 0;
-    std::memcpy(&expected.value.llVal, data + kHeaderSize, fixed);
-    expected.end = kHeaderSize + fixed;
+    value.vt = type;
+    value.llVal = 0;
+    std::memcpy(&value.llVal, data + kHeaderSize, fixed);
+    end = kHeaderSize + fixed;
   } else {
     if (size - kHeaderSize < 4) return;
     const DWORD count = Little32(data + kHeaderSize);
@@ -92,12 +91,12 @@ void Model(const std::uint8_t* data, std::size_t size, Expected& expected) {
     BSTR text = SysAllocStringLen(nullptr, count);
     Check(text != nullptr, "memory for the model");
     for (DWORD i = 0; i < count; ++i) text[i] = data[kHeaderSize + 4 + i];
-    expected.value.vt = VT_BSTR;
-    expected.value.bstrVal = text;
-    if (type != VT_BSTR && FAILED(VariantChangeType(&expected.value, &expected.value, 0, type))) return;
-    expected.end = kHeaderSize + 4 + count;
+    value.vt = VT_BSTR;
+    value.bstrVal = text;
+    if (type != VT_BSTR && FAILED(VariantChangeType(&value, &value, 0, type))) return;
+    end = kHeaderSize + 4 + count;
   }
-  expected.whole = true;
+  whole = true;
 }
 
 enum class StreamEnd { kShortRead, kFalse, kError };
@@ -192,8 +191,7 @@ unsigned Load(const std::uint8_t* data, std::size_t size, const Expected& expect
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Expected expected;
-  Model(data, size, expected);
+  const Expected expected(data, size);
 
   const unsigned blocks = Load(data, size, expected, StreamEnd::kShortRead, false, 0);
   Load(data, size, expected, StreamEnd::kFalse, false, 0);
