@@ -18,13 +18,12 @@ inline void Check(bool condition, const char* what) {
 
 namespace ledger {
 
-inline unsigned failing = 0;  // the n-th allocation from now fails (1 = the next one); 0 = none
-inline bool failed = false;   // an allocation was made to fail
-inline unsigned count = 0;    // allocations asked for
+inline unsigned failing = 0;          // the n-th allocation from now fails (1 = the next one); 0 = none
+inline bool failed = false;           // an allocation was made to fail
+inline unsigned count = 0;            // allocations asked for
 inline std::size_t limit = SIZE_MAX;  // no single block may be larger
 
-// Arms the n-th allocation from now to fail (0 = none), sets the limit and
-// starts counting.
+// Arms the n-th allocation from now to fail (0 = none) under a block limit.
 inline void Arm(unsigned n, std::size_t blockLimit = SIZE_MAX) {
   failing = n;
   failed = false;

@@ -138,8 +138,8 @@ bool Empty() {
 }  // namespace host_registry
 
 // Opens name below parent, creating it when missing (a name of at most 255 bytes).
-LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR name, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
-                               PHKEY out, LPDWORD) {
+LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR name, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY out,
+                               LPDWORD) {
   const std::string path = host_registry::Child(host_registry::PathOf(parent), name);
   if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
   host_registry::keys[path];
@@ -170,7 +170,6 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR name) {
   return ERROR_SUCCESS;
 }
 
-// Asked for the first subkey only.
 LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD length, LPDWORD, LPSTR, LPDWORD,
                              LPFILETIME) {
   Check(index == 0, "only the first subkey is asked for");
@@ -221,7 +220,7 @@ const char kPath[] = "C:\\Program Files\\O'Brien's\\Orvex Installer.dll";
 const char kShortPath[] = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
 const std::uint8_t* resource = nullptr;
 DWORD resourceSize = 0;
-int loads = 0;           // loaded and not yet freed
+int loads = 0;  // loaded and not yet freed
 HMODULE const kFile = reinterpret_cast<HMODULE>(&loads);
 
 }  // namespace host_module

@@ -33,10 +33,13 @@ namespace {
 
 using orvex::SubstitutionPair;
 
+// "Module" as the resource binds it (short path, else long, apostrophes doubled);
 // "Extra" holds two double-byte characters and a '%' that is not expanded again.
 const wchar_t kExtraValue[] = L"\x8341\x8362 %x%";
 const SubstitutionPair kPairs[] = {
-    {L"Module", L"C:\\PROGRA~1\\Orvex''s\\ORVEXI~1.DLL"}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
+    {L"Module", L"C:\\PROGRA~1\\O''BRIE~1\\ORVEXI~1.DLL"}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
+const SubstitutionPair kLongPathPairs[] = {
+    {L"Module", L"C:\\Program Files\\O''Brien''s\\Orvex Installer.dll"}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
 const SubstitutionPair kExtraPair[] = {{L"Extra", kExtraValue}, {nullptr, nullptr}};
 
 // A registry that already holds keys no script wrote (a class, a type library
@@ -49,8 +52,7 @@ const char kPopulating[] =
 // A run succeeds, fails on the script, or runs out of memory once an
 // allocation was made to fail; no key stays open, the module file is freed.
 HRESULT Finished(HRESULT result) {
-  Check(result == S_OK || result == DISP_E_EXCEPTION || result == E_FAIL ||
-            (ledger::failed && result == E_OUTOFMEMORY),
+  Check(result == S_OK || result == DISP_E_EXCEPTION || result == E_FAIL || (ledger::failed && result == E_OUTOFMEMORY),
         "a run succeeds, fails on the script, or runs out of memory once an allocation failed");
   Check(host_registry::openHandles.empty(), "every key handle is closed after a run");
   Check(host_module::loads == 0, "the module file is freed after each load");
@@ -106,14 +108,9 @@ void ThroughTheModule(const std::uint8_t* script, std::size_t size, const std::s
   ledger::Arm(0);
   const HRESULT applied = Apply(TRUE);
   const auto written = host_registry::keys;
-
-  const SubstitutionPair pairs[] = {{L"Module", shortFormFails ? L"C:\\Program Files\\O''Brien''s\\Orvex Installer.dll"
-                                                               : L"C:\\PROGRA~1\\O''BRIE~1\\ORVEXI~1.DLL"},
-                                    {L"Extra", kExtraValue},
-                                    {nullptr, nullptr}};
   host_registry::Reset();
-  Check(Run(text, TRUE, pairs) == applied, "the resource's script gives the text's result");
-  Check(host_registry::keys == written, "the resource's script writes what the text writes");
+  Check(Run(text, TRUE, shortFormFails ? kLongPathPairs : kPairs) == applied && host_registry::keys == written,
+        "the resource's script gives the text's result and writes what the text writes");
   Apply(FALSE);
 }
 

@@ -64,7 +64,7 @@ struct Expected {
   Expected(const Expected&) = delete;
   Expected& operator=(const Expected&) = delete;
 
-  bool whole = false;   // a whole value of a kind the loader reads
+  bool whole = false;  // a whole value of a kind the loader reads
   SIZEL extent = {};
   VARIANT value;        // the value the put carries
   std::size_t end = 0;  // where the value ends in the stream
@@ -89,7 +89,6 @@ Expected::Expected(const std::uint8_t* data, std::size_t size) {
     const DWORD count = Little32(data + kHeaderSize);
     if (size - kHeaderSize - 4 < count) return;
     BSTR text = SysAllocStringLen(nullptr, count);
-    Check(text != nullptr, "memory for the model");
     for (DWORD i = 0; i < count; ++i) text[i] = data[kHeaderSize + 4 + i];
     value.vt = VT_BSTR;
     value.bstrVal = text;
@@ -113,7 +112,6 @@ class Container final : public IStream, public IDispatch {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
   HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* read) override {
-    Check(data != nullptr, "a read into a buffer");
     const std::size_t count = std::min<std::size_t>(size, size_ - position);
     if (count != 0) std::memcpy(data, data_ + position, count);
     position += count;
