@@ -93,10 +93,12 @@ namespace host_registry {
 using Values = std::map<std::string, std::string>;
 std::map<std::string, Values> keys;
 std::set<const std::string*> openHandles;  // a handle is its key's path
+std::set<std::string> deleted;             // every key deleted since Reset
 
 void Reset() {
   Check(openHandles.empty(), "every key handle is closed after a run");
   keys.clear();
+  deleted.clear();
 }
 
 std::string Lower(std::string text) {
@@ -167,6 +169,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR name) {
   if (host_registry::keys.count(path) == 0) return ERROR_FILE_NOT_FOUND;
   if (host_registry::FirstSubkey(path) != host_registry::keys.end()) return ERROR_ACCESS_DENIED;
   host_registry::keys.erase(path);
+  host_registry::deleted.insert(path);
   return ERROR_SUCCESS;
 }
 
@@ -194,9 +197,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD su
 
 LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
   const std::string path = host_registry::PathOf(handle);
-  const auto key = host_registry::keys.find(path);
-  const bool found = key != host_registry::keys.end() && key->second.erase(host_registry::Lower(name)) != 0;
-  return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  return host_registry::keys[path].erase(host_registry::Lower(name)) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {

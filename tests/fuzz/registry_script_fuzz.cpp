@@ -42,8 +42,7 @@ const SubstitutionPair kLongPathPairs[] = {
     {L"Module", L"C:\\Program Files\\O''Brien''s\\Orvex Installer.dll"}, {L"Extra", kExtraValue}, {nullptr, nullptr}};
 const SubstitutionPair kExtraPair[] = {{L"Extra", kExtraValue}, {nullptr, nullptr}};
 
-// A registry that already holds keys no script wrote (a class, a type library
-// and a key of ours), whose subkeys keep their parents on unregistration.
+// A registry that already holds keys no script wrote.
 const char kPopulating[] =
     "HKCR { CLSID { {0F0F0F0F-1111-2222-3333-444455556666} { InprocServer32 = s 'x' } }\n"
     "       TypeLib { {0F0F0F0F-1111-2222-3333-444455556666} { '1.0' = s 'x' } } }\n"
@@ -86,6 +85,11 @@ void RoundTrip(const std::string& text, bool populated, unsigned failing) {
   if (populated) Check(Run(kPopulating, TRUE) == S_OK, "the registry is populated");
   ledger::Arm(failing);
   const HRESULT registered = Run(text, TRUE);
+  if (populated && SUCCEEDED(registered)) {
+    Check(host_registry::deleted.count(host_registry::Child("0", "CLSID")) == 0 &&
+              host_registry::deleted.count(host_registry::Child("0", "TypeLib")) == 0,
+          "registration never deletes HKCR\\CLSID or HKCR\\TypeLib");
+  }
   ledger::Arm(failing);
   const HRESULT unregistered = Run(text, FALSE);
   if (populated || failing != 0 || FAILED(registered) || ContainsNoCase(text, "delete")) return;

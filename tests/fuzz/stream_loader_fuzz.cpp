@@ -80,8 +80,7 @@ Expected::Expected(const std::uint8_t* data, std::size_t size) {
   const std::size_t fixed = RecordedSize(type);
   if (fixed != 0) {
     if (size - kHeaderSize < fixed) return;
-    value.vt = type;
-    value.llVal = 0;
+    value.vt = type;  // the bytes left over stay zero
     std::memcpy(&value.llVal, data + kHeaderSize, fixed);
     end = kHeaderSize + fixed;
   } else {
