@@ -1,8 +1,8 @@
 // The platform calls the registry script interpreter makes, for its native fuzz
-// build only: the registry as an in-memory tree that aborts on a handle used or
-// closed when not open, a key name that names the parent itself or holds a path
-// separator, or a text value without its zero (access rights enforced); a
-// double-byte code page; the task allocator; a module file with its script.
+// build only: the registry as an in-memory map that aborts on a key handle
+// used or closed when not open, a key named by the empty name (its parent
+// itself) or by a path, or a text value without its zero; a double-byte code
+// page; the task allocator; a module file with its script resource.
 #pragma once
 
 #include <windows.h>
@@ -10,44 +10,36 @@
 #include <oleauto.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
-#include <memory>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-inline void HostFailure(const char* what) {
-  std::fprintf(stderr, "host check failed: %s\n", what);
-  std::abort();
-}
+#include "fuzz_host.h"
 
-DWORD hostLastError = 0;
-DWORD WINAPI GetLastError() { return hostLastError; }
+// The only failure the platform reports by its last error: a buffer too small.
+DWORD WINAPI GetLastError() { return ERROR_INSUFFICIENT_BUFFER; }
 
-// The C heap, so the sanitizers see every block. hostFailingAllocation makes
-// the n-th allocation from now fail (1 = the next one; 0 = none fails).
-unsigned hostFailingAllocation = 0;
-bool HostAllocationFails() { return hostFailingAllocation != 0 && --hostFailingAllocation == 0; }
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T bytes) { return HostAllocationFails() ? nullptr : std::malloc(bytes); }
+// The C heap, so that the sanitizers see every block.
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T bytes) { return ledger::Allow(bytes) ? std::malloc(bytes) : nullptr; }
 LPVOID WINAPI CoTaskMemRealloc(LPVOID block, SIZE_T bytes) {
-  return HostAllocationFails() ? nullptr : std::realloc(block, bytes == 0 ? 1 : bytes);
+  return ledger::Allow(bytes) ? std::realloc(block, bytes == 0 ? 1 : bytes) : nullptr;
 }
 void WINAPI CoTaskMemFree(LPVOID block) { std::free(block); }
 
 // The process code page: double-byte, lead bytes 0x81-0x9F and 0xE0-0xFC. A
 // lead byte and its trail byte are the wide character (lead << 8 | trail).
-bool HostLeadByte(unsigned c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 LPSTR WINAPI CharNextA(LPCSTR p) {
-  const bool pair = HostLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0';
+  const auto c = static_cast<BYTE>(*p);
+  const bool pair = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1] != '\0';
   return const_cast<LPSTR>(*p == '\0' ? p : p + (pair ? 2 : 1));
 }
 
 INT WINAPI lstrlenW(LPCWSTR text) {
   INT length = 0;
-  while (text != nullptr && text[length] != L'\0') ++length;
+  while (text[length] != L'\0') ++length;
   return length;
 }
 
@@ -56,13 +48,10 @@ INT WINAPI lstrlenW(LPCWSTR text) {
 // 0xFF becomes its two bytes (the substitutions' double-byte characters).
 template <typename Out>
 int HostConverted(const std::vector<Out>& converted, Out* out, int capacity, INT length) {
-  if (length != -1) HostFailure("a conversion is only asked for terminated texts");
+  Check(length == -1, "a conversion is only asked for terminated texts");
   const auto needed = static_cast<int>(converted.size());
   if (out == nullptr || capacity == 0) return needed;
-  if (capacity < needed) {
-    hostLastError = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
+  if (capacity < needed) return 0;
   std::copy(converted.begin(), converted.end(), out);
   return needed;
 }
@@ -95,36 +84,21 @@ HRESULT WINAPI VarUI4FromStr(const OLECHAR* text, LCID, ULONG, ULONG* out) {
 }
 
 // ---------------------------------------------------------------------------
-// The registry: seven predefined roots, keys named without regard to case
-// (ASCII letters), subkeys in creation order.
+// The registry: one map of keys by path (the root's number, then each name in
+// lower case, as keys are named without regard to case; joined by NULs, which
+// no name holds) to the key's values by lowered name, each as type and data.
 
 namespace host_registry {
 
-struct Value {
-  std::string name;
-  DWORD type;
-  std::vector<BYTE> data;
-};
-
-struct Key {
-  std::string name;
-  bool deleted = false;
-  std::vector<std::shared_ptr<Key>> subkeys;
-  std::vector<Value> values;
-};
-
-struct Handle {
-  std::shared_ptr<Key> key;
-  REGSAM access;
-};
-
-constexpr int kRootCount = 7;  // HKEY_CLASSES_ROOT up to HKEY_DYN_DATA
-std::shared_ptr<Key> roots[kRootCount];
-std::set<const Handle*> openHandles;
+using Values = std::map<std::string, std::string>;
+std::map<std::string, Values> keys;
+std::set<const std::string*> openHandles;  // a handle is its key's path
+std::set<std::string> deleted;             // every key deleted since Reset
 
 void Reset() {
-  if (!openHandles.empty()) HostFailure("registry reset with keys still open");
-  for (auto& root : roots) root = std::make_shared<Key>();
+  Check(openHandles.empty(), "every key handle is closed after a run");
+  keys.clear();
+  deleted.clear();
 }
 
 std::string Lower(std::string text) {
@@ -132,228 +106,159 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool SameName(const std::string& a, const char* b) { return Lower(a) == Lower(b == nullptr ? "" : b); }
-
-// The key a handle names, or the error the call fails with when it lacks right.
-LONG Use(HKEY handle, REGSAM right, std::shared_ptr<Key>& key) {
-  const LONG_PTR root = reinterpret_cast<LONG_PTR>(handle) - reinterpret_cast<LONG_PTR>(HKEY_CLASSES_ROOT);
-  if (root >= 0 && root < kRootCount) {
-    key = roots[root];
-    return ERROR_SUCCESS;
-  }
-  const auto* opened = reinterpret_cast<const Handle*>(handle);
-  if (openHandles.count(opened) == 0) HostFailure("a key handle used that is not open");
-  key = opened->key->deleted ? nullptr : opened->key;
-  if (!key) return ERROR_KEY_DELETED;
-  return (opened->access & right) == right ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+// The path of name below path.
+std::string Child(const std::string& path, const char* name) {
+  Check(name != nullptr && *name != '\0', "a key named by the empty name (its parent itself)");
+  for (const char* p = name; *p != '\0'; p = CharNextA(p)) Check(*p != '\\', "a key name with a path separator");
+  return path + '\0' + Lower(name);
 }
 
-std::shared_ptr<Key> NewKey(const std::string& name) {
-  auto key = std::make_shared<Key>();
-  key->name = name;
-  return key;
+// The path of the key a handle names; the interpreter only closes a handle
+// once its key is deleted.
+std::string PathOf(HKEY handle) {
+  const auto root = reinterpret_cast<ULONG_PTR>(handle) - reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT);
+  if (root < 7) return std::to_string(root);  // HKEY_CLASSES_ROOT up to HKEY_DYN_DATA
+  const auto* path = reinterpret_cast<const std::string*>(handle);
+  Check(openHandles.count(path) != 0, "a key handle used that is not open");
+  Check(keys.count(*path) != 0, "a key handle used after its key was deleted");
+  return *path;
 }
 
-std::vector<std::shared_ptr<Key>>::iterator FindSubkey(Key& parent, const char* name) {
-  if (name == nullptr || *name == '\0') HostFailure("a key named by the empty name (its parent itself)");
-  for (const char* p = name; *p != '\0'; p = CharNextA(p)) {
-    if (*p == '\\') HostFailure("a key name with a path separator");
-  }
-  return std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
-                      [name](const auto& subkey) { return SameName(subkey->name, name); });
+// The first key below path, or keys.end().
+std::map<std::string, Values>::iterator FirstSubkey(const std::string& path) {
+  const std::string prefix = path + '\0';
+  const auto found = keys.lower_bound(prefix);
+  return found != keys.end() && found->first.compare(0, prefix.size(), prefix) == 0 ? found : keys.end();
 }
 
-// Canonical text of the whole registry: names lowered, subkeys and values in
-// name order, so that two registries holding the same keys compare equal.
-void Describe(const Key& key, const std::string& path, std::string& out) {
-  std::vector<std::string> lines;
-  for (const auto& value : key.values) {
-    lines.push_back(path + "|" + Lower(value.name) + "=" + std::to_string(value.type) + ":");
-    lines.back().append(reinterpret_cast<const char*>(value.data.data()), value.data.size());
-  }
-  for (const auto& subkey : key.subkeys) {
-    std::string below = path + "\\" + Lower(subkey->name) + "\n";
-    Describe(*subkey, path + "\\" + Lower(subkey->name), below);
-    lines.push_back(below);
-  }
-  std::sort(lines.begin(), lines.end());
-  for (const auto& line : lines) out += line + "\n";
-}
-
-std::string Snapshot() {
-  std::string out;
-  for (int i = 0; i < kRootCount; ++i) Describe(*roots[i], std::to_string(i), out);
-  return out;
-}
-
-// Creates path below root with one value, for a registry that starts populated.
-std::shared_ptr<Key> Populate(int root, const std::vector<std::string>& path) {
-  std::shared_ptr<Key> key = roots[root];
-  for (const auto& name : path) {
-    const auto found = FindSubkey(*key, name.c_str());
-    key = found != key->subkeys.end() ? *found : key->subkeys.emplace_back(NewKey(name));
-  }
-  key->values.push_back(Value{"", REG_SZ, {'x', '\0'}});
-  return key;
-}
-
-// Opens (creating it when create is set) name below parent.
-LONG Open(HKEY parent, LPCSTR name, REGSAM access, PHKEY out, bool create) {
-  *out = nullptr;
-  std::shared_ptr<Key> key;
-  const LONG rights = Use(parent, KEY_CREATE_SUB_KEY, key);
-  if (rights == ERROR_KEY_DELETED) return rights;
-  auto found = FindSubkey(*key, name);
-  if (found == key->subkeys.end()) {
-    if (!create) return ERROR_FILE_NOT_FOUND;
-    if (rights != ERROR_SUCCESS) return rights;  // creating needs the right, opening does not
-    if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
-    found = key->subkeys.insert(key->subkeys.end(), NewKey(name));
-  }
-  auto* handle = new Handle{*found, access};
-  openHandles.insert(handle);
-  *out = reinterpret_cast<HKEY>(handle);
-  return ERROR_SUCCESS;
+// Whether the registry holds no key and no value.
+bool Empty() {
+  return std::all_of(keys.begin(), keys.end(),
+                     [](const auto& key) { return key.first.find('\0') == std::string::npos && key.second.empty(); });
 }
 
 }  // namespace host_registry
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD, REGSAM access, PHKEY out) {
-  return host_registry::Open(parent, name, access, out, false);
+// Opens name below parent, creating it when missing (a name of at most 255 bytes).
+LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR name, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY out,
+                               LPDWORD) {
+  const std::string path = host_registry::Child(host_registry::PathOf(parent), name);
+  if (std::strlen(name) > 255) return ERROR_INVALID_PARAMETER;
+  host_registry::keys[path];
+  auto* handle = new std::string(path);
+  host_registry::openHandles.insert(handle);
+  *out = reinterpret_cast<HKEY>(handle);
+  return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR name, DWORD, LPSTR, DWORD, REGSAM access,
-                               LPSECURITY_ATTRIBUTES, PHKEY out, LPDWORD) {
-  return host_registry::Open(parent, name, access, out, true);
+LSTATUS WINAPI RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD, REGSAM, PHKEY out) {
+  const std::string path = host_registry::Child(host_registry::PathOf(parent), name);
+  if (host_registry::keys.count(path) == 0) return ERROR_FILE_NOT_FOUND;
+  return RegCreateKeyExA(parent, name, 0, nullptr, 0, 0, nullptr, out, nullptr);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY handle) {
-  std::shared_ptr<host_registry::Key> key;
-  host_registry::Use(handle, 0, key);
-  const auto* opened = reinterpret_cast<const host_registry::Handle*>(handle);
-  if (host_registry::openHandles.erase(opened) != 0) delete opened;
+  const auto* path = reinterpret_cast<const std::string*>(handle);
+  Check(host_registry::openHandles.erase(path) != 0, "only an open key handle is closed");
+  delete path;
   return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR name) {
-  std::shared_ptr<host_registry::Key> key;
-  if (const LONG status = host_registry::Use(parent, 0, key)) return status;
-  const auto found = host_registry::FindSubkey(*key, name);
-  if (found == key->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-  if (!(*found)->subkeys.empty()) return ERROR_ACCESS_DENIED;
-  (*found)->deleted = true;
-  key->subkeys.erase(found);
+  const std::string path = host_registry::Child(host_registry::PathOf(parent), name);
+  if (host_registry::keys.count(path) == 0) return ERROR_FILE_NOT_FOUND;
+  if (host_registry::FirstSubkey(path) != host_registry::keys.end()) return ERROR_ACCESS_DENIED;
+  host_registry::keys.erase(path);
+  host_registry::deleted.insert(path);
   return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD length, LPDWORD, LPSTR, LPDWORD,
                              LPFILETIME) {
-  std::shared_ptr<host_registry::Key> key;
-  if (const LONG status = host_registry::Use(handle, KEY_ENUMERATE_SUB_KEYS, key)) return status;
-  if (index >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  const std::string& found = key->subkeys[index]->name;
-  if (found.size() >= *length) return ERROR_MORE_DATA;
-  std::memcpy(name, found.c_str(), found.size() + 1);
-  *length = static_cast<DWORD>(found.size());
+  Check(index == 0, "only the first subkey is asked for");
+  const std::string path = host_registry::PathOf(handle);
+  const auto found = host_registry::FirstSubkey(path);
+  if (found == host_registry::keys.end()) return ERROR_NO_MORE_ITEMS;
+  const std::size_t start = path.size() + 1;
+  const std::string subkey = found->first.substr(start, found->first.find('\0', start) - start);
+  if (subkey.size() >= *length) return ERROR_MORE_DATA;
+  std::memcpy(name, subkey.c_str(), subkey.size() + 1);
+  *length = static_cast<DWORD>(subkey.size());
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subkeys, LPDWORD, LPDWORD,
-                                LPDWORD values, LPDWORD, LPDWORD, LPDWORD, LPFILETIME) {
-  std::shared_ptr<host_registry::Key> key;
-  if (const LONG status = host_registry::Use(handle, KEY_QUERY_VALUE, key)) return status;
-  if (subkeys != nullptr) *subkeys = static_cast<DWORD>(key->subkeys.size());
-  if (values != nullptr) *values = static_cast<DWORD>(key->values.size());
+// Asked only whether a key has subkeys.
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subkeys, LPDWORD, LPDWORD, LPDWORD,
+                                LPDWORD, LPDWORD, LPDWORD, LPFILETIME) {
+  const std::string path = host_registry::PathOf(handle);
+  *subkeys = host_registry::FirstSubkey(path) != host_registry::keys.end() ? 1 : 0;
   return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
-  std::shared_ptr<host_registry::Key> key;
-  if (const LONG status = host_registry::Use(handle, KEY_SET_VALUE, key)) return status;
-  const auto found = std::find_if(key->values.begin(), key->values.end(),
-                                  [&](const auto& value) { return host_registry::SameName(value.name, name); });
-  if (found == key->values.end()) return ERROR_FILE_NOT_FOUND;
-  key->values.erase(found);
-  return ERROR_SUCCESS;
+  const std::string path = host_registry::PathOf(handle);
+  return host_registry::keys[path].erase(host_registry::Lower(name)) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
-  if (type == REG_SZ && (size == 0 || data[size - 1] != 0)) HostFailure("a text value without its zero");
-  const LSTATUS status = RegDeleteValueA(handle, name);
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
-  std::shared_ptr<host_registry::Key> key;
-  host_registry::Use(handle, KEY_SET_VALUE, key);
-  key->values.push_back(host_registry::Value{name == nullptr ? "" : name, type, {data, data + size}});
+  Check(type != REG_SZ || (size != 0 && data[size - 1] == 0), "a text value ends with its zero");
+  const std::string path = host_registry::PathOf(handle);
+  host_registry::keys[path][host_registry::Lower(name == nullptr ? "" : name)] =
+      std::to_string(type) + ":" + std::string(reinterpret_cast<const char*>(data), size);
   return ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------------------
 // The module file, whose name holds apostrophes, with a short form that can or
-// cannot be had; and its one script resource, held in a block of exactly the
-// resource's size (no terminating zero).
+// cannot be had; and its one script resource, REGISTRY 102, whose handles are
+// its bytes: a block of exactly their size (no terminating zero), so that
+// reading past it is caught.
 
 namespace host_module {
 
 bool shortFormFails = false;
 const char kPath[] = "C:\\Program Files\\O'Brien's\\Orvex Installer.dll";
 const char kShortPath[] = "C:\\PROGRA~1\\O'BRIE~1\\ORVEXI~1.DLL";
-std::vector<char> resource;  // the script's bytes
-char* loaded = nullptr;      // the block LoadResource hands out
-std::string loadedPath;      // what LoadLibraryExA was asked for
-int loads = 0;
-HMODULE const kFile = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x10000));
-HRSRC const kResource = reinterpret_cast<HRSRC>(static_cast<ULONG_PTR>(0x20000));
+const std::uint8_t* resource = nullptr;
+DWORD resourceSize = 0;
+int loads = 0;  // loaded and not yet freed
+HMODULE const kFile = reinterpret_cast<HMODULE>(&loads);
 
 }  // namespace host_module
 
-DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD size) {
-  if (size <= sizeof(host_module::kPath)) HostFailure("a buffer for a module file name of MAX_PATH");
+DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR out, DWORD) {
   std::memcpy(out, host_module::kPath, sizeof(host_module::kPath));
   return sizeof(host_module::kPath) - 1;
 }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR name, LPSTR out, DWORD size) {
-  if (std::strcmp(name, host_module::kPath) != 0) HostFailure("the short form of another name than the module's");
+  Check(std::strcmp(name, host_module::kPath) == 0, "the short form of the module's name");
   std::memset(out, '#', size);  // whatever the buffer holds on failure must not be used
-  if (host_module::shortFormFails) {
-    hostLastError = ERROR_ACCESS_DENIED;
-    return 0;
-  }
-  if (size < sizeof(host_module::kShortPath)) return sizeof(host_module::kShortPath);
+  if (host_module::shortFormFails) return 0;
   std::memcpy(out, host_module::kShortPath, sizeof(host_module::kShortPath));
   return sizeof(host_module::kShortPath) - 1;
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
-  if (flags != LOAD_LIBRARY_AS_DATAFILE) HostFailure("the module file is loaded as a data file");
-  host_module::loadedPath = name;
+  Check(flags == LOAD_LIBRARY_AS_DATAFILE, "the module file is loaded as a data file");
+  Check(std::strcmp(name, host_module::shortFormFails ? host_module::kPath : host_module::kShortPath) == 0,
+        "the file is loaded by its short path, else by its long path");
   ++host_module::loads;
   return host_module::kFile;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE file) {
-  if (file != host_module::kFile) HostFailure("a module freed that was not loaded");
+  Check(file == host_module::kFile, "only the loaded module is freed");
   --host_module::loads;
   return TRUE;
 }
 
 HRSRC WINAPI FindResourceA(HMODULE file, LPCSTR name, LPCSTR type) {
-  if (file != host_module::kFile) HostFailure("a resource looked for in another module");
-  if (reinterpret_cast<ULONG_PTR>(name) == 102 && std::strcmp(type, "REGISTRY") == 0) return host_module::kResource;
-  hostLastError = ERROR_RESOURCE_NAME_NOT_FOUND;
-  return nullptr;
+  Check(file == host_module::kFile && reinterpret_cast<ULONG_PTR>(name) == 102 && std::strcmp(type, "REGISTRY") == 0,
+        "the script resource is looked for in the loaded module");
+  return reinterpret_cast<HRSRC>(const_cast<std::uint8_t*>(host_module::resource));
 }
 
-// A block of exactly the resource's size: reading past its last byte is caught.
-HGLOBAL WINAPI LoadResource(HMODULE file, HRSRC resource) {
-  if (file != host_module::kFile || resource != host_module::kResource) HostFailure("LoadResource of another");
-  std::free(host_module::loaded);
-  host_module::loaded = static_cast<char*>(std::malloc(host_module::resource.size()));
-  if (host_module::loaded == nullptr) HostFailure("memory for the resource");
-  std::copy(host_module::resource.begin(), host_module::resource.end(), host_module::loaded);
-  return host_module::loaded;
-}
-
+HGLOBAL WINAPI LoadResource(HMODULE, HRSRC resource) { return resource; }
 LPVOID WINAPI LockResource(HGLOBAL loaded) { return loaded; }
-
-DWORD WINAPI SizeofResource(HMODULE, HRSRC) { return static_cast<DWORD>(host_module::resource.size()); }
+DWORD WINAPI SizeofResource(HMODULE, HRSRC) { return host_module::resourceSize; }

@@ -2,18 +2,15 @@
 // and the property-value reader under it, built natively with libFuzzer and the
 // sanitizers (tools/fuzz.sh) against the automation calls of stream_host.h.
 //
-// Input: the stream, as a container hands it to the control. It is loaded from
-// a memory stream into a stand-in control that takes the put of Info as the
-// type library would (converting the value to a string): with the stream's end
-// reported as a short read, as S_FALSE and as a read error; with the put
-// refused; and with each block the plain run allocated failing in turn. The
-// result is checked against a model of the format (version at most 0x300; _cx,
-// _cy; a VARTYPE other than VT_UNKNOWN and VT_DISPATCH; fixed-size kinds as
-// their bytes, every other kind as a count and that many bytes).
+// Input: the stream, as a container hands it to the control. It is loaded with
+// its end reported as a short read, as S_FALSE and as a read error; with the put
+// of Info refused; and with each block the plain run allocated failing in turn.
+// The result is checked against a model of the format (version at most 0x300;
+// _cx, _cy; a VARTYPE; fixed-size kinds as their bytes, every other kind but
+// VT_UNKNOWN and VT_DISPATCH as a count and that many bytes).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "stream_host.h"
@@ -23,13 +20,9 @@
 
 // The module allocator, on the C heap through the allocation ledger.
 namespace orvex {
-void* ModuleAlloc(SIZE_T size) {
-  if (!host_memory::Allow(size)) return nullptr;
-  return std::malloc(size == 0 ? 1 : size);
-}
+void* ModuleAlloc(SIZE_T size) { return ledger::Allow(size) ? std::malloc(size == 0 ? 1 : size) : nullptr; }
 void* ModuleRealloc(void* block, SIZE_T size) {
-  if (!host_memory::Allow(size)) return nullptr;
-  return std::realloc(block, size == 0 ? 1 : size);
+  return ledger::Allow(size) ? std::realloc(block, size == 0 ? 1 : size) : nullptr;
 }
 void ModuleFree(void* block) { std::free(block); }
 }  // namespace orvex
@@ -41,13 +34,6 @@ constexpr std::size_t kHeaderSize = 14;  // version, _cx, _cy, VARTYPE
 constexpr std::size_t kBlockFloor = 64 * 1024;
 constexpr std::size_t kBlockSlack = 64;
 constexpr SIZEL kUntouched = {0x0BADF00D, -0x01234567};
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "stream loader check failed: %s\n", what);
-    std::abort();
-  }
-}
 
 DWORD Little32(const std::uint8_t* bytes) {
   return static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 | static_cast<DWORD>(bytes[2]) << 16 |
@@ -65,98 +51,72 @@ std::size_t RecordedSize(VARTYPE type) {
   }
 }
 
-bool SameText(BSTR a, BSTR b) {
-  const UINT length = SysStringLen(a);
-  if (SysStringLen(b) != length) return false;
-  return length == 0 || std::memcmp(a, b, length * sizeof(OLECHAR)) == 0;
-}
-
 bool SameValue(const VARIANT& a, const VARIANT& b) {
-  if (a.vt != b.vt) return false;
-  if (a.vt == VT_BSTR) return SameText(a.bstrVal, b.bstrVal);
-  if (a.vt == VT_EMPTY || a.vt == VT_NULL) return true;
-  const std::size_t size = RecordedSize(a.vt) != 0 ? RecordedSize(a.vt) : sizeof(a.llVal);
-  return std::memcmp(&a.llVal, &b.llVal, size) == 0;
+  if (a.vt != VT_BSTR || b.vt != VT_BSTR) return a.vt == b.vt && a.ullVal == b.ullVal;
+  const UINT length = SysStringLen(a.bstrVal);
+  return SysStringLen(b.bstrVal) == length && std::equal(a.bstrVal, a.bstrVal + length, b.bstrVal);
 }
 
 // What the stream holds, read by the format alone.
 struct Expected {
-  Expected() { VariantInit(&value); }
-  ~Expected() {
-    VariantClear(&value);
-    SysFreeString(info);
-  }
+  Expected(const std::uint8_t* data, std::size_t size);
+  ~Expected() { VariantClear(&value); }
   Expected(const Expected&) = delete;
   Expected& operator=(const Expected&) = delete;
 
-  bool whole = false;    // a whole value of a kind the loader reads
-  bool taken = false;    // and the control takes it as Info
+  bool whole = false;  // a whole value of a kind the loader reads
   SIZEL extent = {};
-  VARIANT value;         // the value the put carries
-  BSTR info = nullptr;   // the value as text
-  std::size_t end = 0;   // where the value ends in the stream
+  VARIANT value;        // the value the put carries
+  std::size_t end = 0;  // where the value ends in the stream
 };
 
-void Model(const std::uint8_t* data, std::size_t size, Expected& expected) {
+Expected::Expected(const std::uint8_t* data, std::size_t size) {
+  VariantInit(&value);
   if (size < kHeaderSize || Little32(data) > kVersion) return;
-  expected.extent.cx = static_cast<LONG>(Little32(data + 4));
-  expected.extent.cy = static_cast<LONG>(Little32(data + 8));
+  extent.cx = static_cast<LONG>(Little32(data + 4));
+  extent.cy = static_cast<LONG>(Little32(data + 8));
   const auto type = static_cast<VARTYPE>(data[12] | data[13] << 8);
   if (type == VT_UNKNOWN || type == VT_DISPATCH) return;
   const std::size_t fixed = RecordedSize(type);
   if (fixed != 0) {
     if (size - kHeaderSize < fixed) return;
-    expected.value.vt = type;
-    expected.value.llVal = 0;
-    std::memcpy(&expected.value.llVal, data + kHeaderSize, fixed);
-    expected.end = kHeaderSize + fixed;
+    value.vt = type;  // the bytes left over stay zero
+    std::memcpy(&value.llVal, data + kHeaderSize, fixed);
+    end = kHeaderSize + fixed;
   } else {
     if (size - kHeaderSize < 4) return;
     const DWORD count = Little32(data + kHeaderSize);
     if (size - kHeaderSize - 4 < count) return;
     BSTR text = SysAllocStringLen(nullptr, count);
-    Check(text != nullptr, "memory for the model");
     for (DWORD i = 0; i < count; ++i) text[i] = data[kHeaderSize + 4 + i];
-    expected.value.vt = VT_BSTR;
-    expected.value.bstrVal = text;
-    if (type != VT_BSTR && FAILED(VariantChangeType(&expected.value, &expected.value, 0, type))) return;
-    expected.end = kHeaderSize + 4 + count;
+    value.vt = VT_BSTR;
+    value.bstrVal = text;
+    if (type != VT_BSTR && FAILED(VariantChangeType(&value, &value, 0, type))) return;
+    end = kHeaderSize + 4 + count;
   }
-  expected.whole = true;
-  VARIANT text;
-  VariantInit(&text);
-  if (SUCCEEDED(VariantChangeType(&text, &expected.value, 0, VT_BSTR))) {
-    expected.taken = true;
-    expected.info = text.bstrVal;
-  }
+  whole = true;
 }
 
 enum class StreamEnd { kShortRead, kFalse, kError };
 
-// The input as a stream; the loader may only read it.
-class MemoryStream final : public IStream {
+// The container's side of a load: the input as a stream the loader may only
+// read, and the control's dispatch interface, which takes a put of Info
+// (DISPID 1) carrying the value the stream holds, or refuses it.
+class Container final : public IStream, public IDispatch {
  public:
-  MemoryStream(const std::uint8_t* data, std::size_t size, StreamEnd end) : data_(data), size_(size), end_(end) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
+  Container(const std::uint8_t* data, std::size_t size, StreamEnd end, bool refuses, const Expected& expected)
+      : data_(data), size_(size), end_(end), refuses_(refuses), expected_(expected) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return Unexpected(); }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
   HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* read) override {
-    Check(data != nullptr, "a read into a buffer");
-    const std::size_t left = size_ - position_;
-    const std::size_t count = size < left ? size : left;
-    if (count != 0) std::memcpy(data, data_ + position_, count);
-    position_ += count;
+    const std::size_t count = std::min<std::size_t>(size, size_ - position);
+    if (count != 0) std::memcpy(data, data_ + position, count);
+    position += count;
     if (read != nullptr) *read = static_cast<ULONG>(count);
-    if (count == size) return S_OK;
-    switch (end_) {
-      case StreamEnd::kShortRead: return S_OK;
-      case StreamEnd::kFalse: return S_FALSE;
-      case StreamEnd::kError: return STG_E_READFAULT;
-    }
-    return S_OK;
+    if (count == size || end_ == StreamEnd::kShortRead) return S_OK;
+    return end_ == StreamEnd::kFalse ? S_FALSE : STG_E_READFAULT;
   }
   HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return Unexpected(); }
   HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return Unexpected(); }
@@ -170,67 +130,30 @@ class MemoryStream final : public IStream {
   HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Unexpected(); }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return Unexpected(); }
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return Unexpected(); }
-  std::size_t position() const { return position_; }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return Unexpected(); }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    ++puts;
+    Check(id == 1 && flags == DISPATCH_PROPERTYPUT && parameters->cArgs == 1, "a put of Info (DISPID 1)");
+    Check(expected_.whole && SameValue(parameters->rgvarg[0], expected_.value),
+          "the put carries the value the stream holds");
+    return refuses_ ? DISP_E_MEMBERNOTFOUND : S_OK;
+  }
+
+  std::size_t position = 0;  // bytes read
+  unsigned puts = 0;
 
  private:
   static HRESULT Unexpected() {
-    HostFailure("loading only reads the stream");
+    Check(false, "loading only reads the stream and puts Info");
     return E_FAIL;
   }
   const std::uint8_t* data_;
   std::size_t size_;
-  std::size_t position_ = 0;
   StreamEnd end_;
-};
-
-// The control's dispatch interface: takes a put of Info (DISPID 1), converting
-// the value to a string as the type library does. A put carries the value the
-// stream holds, and Info becomes its text.
-class Control final : public IDispatch {
- public:
-  Control(bool refuses, const Expected& expected) : refuses_(refuses), expected_(expected) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return Unexpected(); }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Unexpected(); }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return Unexpected(); }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override {
-    ++calls;
-    Check(id == 1 && IsEqualIID(iid, IID_NULL) && flags == DISPATCH_PROPERTYPUT && result == nullptr &&
-              parameters != nullptr && parameters->cArgs == 1 && parameters->cNamedArgs == 1 &&
-              parameters->rgvarg != nullptr && parameters->rgdispidNamedArgs != nullptr &&
-              parameters->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT,
-          "a put of Info (DISPID 1) with one argument, named as the put's, and no result");
-    const VARIANT& argument = parameters->rgvarg[0];
-    Check(expected_.whole && SameValue(argument, expected_.value), "the put carries the value the stream holds");
-    if (argument.vt == VT_BSTR && argument.bstrVal != nullptr) {
-      Check(argument.bstrVal[SysStringLen(argument.bstrVal)] == L'\0', "a string argument ends in its NUL");
-    }
-    if (refuses_) return DISP_E_MEMBERNOTFOUND;
-    VARIANT text;
-    VariantInit(&text);
-    const HRESULT converted = VariantChangeType(&text, &argument, 0, VT_BSTR);
-    if (FAILED(converted)) return converted == E_OUTOFMEMORY ? converted : DISP_E_TYPEMISMATCH;
-    const bool same = SameText(text.bstrVal, expected_.info);
-    VariantClear(&text);
-    Check(same, "Info becomes the value's text");
-    ++taken;
-    return S_OK;
-  }
-
-  unsigned calls = 0;
-  unsigned taken = 0;
-
- private:
-  static HRESULT Unexpected() {
-    HostFailure("the loader asks only for the put");
-    return E_FAIL;
-  }
   bool refuses_;
   const Expected& expected_;
 };
@@ -239,43 +162,38 @@ class Control final : public IDispatch {
 // block failing (0 = none); returns the number of blocks the load asked for.
 unsigned Load(const std::uint8_t* data, std::size_t size, const Expected& expected, StreamEnd end, bool refuses,
               unsigned failing) {
-  host_memory::limit = 2 * size + kBlockSlack > kBlockFloor ? 2 * size + kBlockSlack : kBlockFloor;
-  host_memory::blocks = 0;
-  host_memory::failing = failing;
-  host_memory::failed = false;
-  MemoryStream stream(data, size, end);
-  Control control(refuses, expected);
+  ledger::Arm(failing, std::max(2 * size + kBlockSlack, kBlockFloor));
+  Container container(data, size, end, refuses, expected);
   SIZEL extent = kUntouched;
-  const HRESULT result = orvex::LoadProperties(&stream, extent, &control);
-  const bool failed = host_memory::failed;
-  host_memory::limit = SIZE_MAX;
-  host_memory::failing = 0;
+  const HRESULT result = orvex::LoadProperties(&container, extent, &container);
+  const bool failed = ledger::failed;
+  const unsigned blocks = ledger::count;
+  ledger::Arm(0);
 
   Check(result == S_OK || result == E_FAIL || (failed && result == E_OUTOFMEMORY),
         "the result is S_OK, E_FAIL, or E_OUTOFMEMORY when a block failed");
-  const bool succeeds = expected.taken && !refuses && !failed;
+  const bool succeeds = expected.whole && !refuses && !failed;
   Check(SUCCEEDED(result) == succeeds, "the load succeeds exactly when the stream holds a value the control takes");
   if (succeeds) {
     Check(extent.cx == expected.extent.cx && extent.cy == expected.extent.cy, "the extent comes from the stream");
-    Check(control.taken == 1 && control.calls == 1, "Info is put exactly once");
-    Check(stream.position() == expected.end, "the load reads up to the value's end and no further");
+    Check(container.puts == 1, "Info is put exactly once");
+    Check(container.position == expected.end, "the load reads up to the value's end and no further");
   } else {
     Check(extent.cx == kUntouched.cx && extent.cy == kUntouched.cy, "a failed load leaves the extent untouched");
-    Check(control.taken == 0, "a failed load puts nothing");
+    Check(container.puts == 0 || refuses, "a failed load puts nothing the control takes");
   }
-  return host_memory::blocks;
+  return blocks;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Expected expected;
-  Model(data, size, expected);
+  const Expected expected(data, size);
 
   const unsigned blocks = Load(data, size, expected, StreamEnd::kShortRead, false, 0);
   Load(data, size, expected, StreamEnd::kFalse, false, 0);
   Load(data, size, expected, StreamEnd::kError, false, 0);
-  if (expected.taken) Load(data, size, expected, StreamEnd::kShortRead, true, 0);
+  if (expected.whole) Load(data, size, expected, StreamEnd::kShortRead, true, 0);
   for (unsigned failing = 1; failing <= blocks; ++failing) {
     Load(data, size, expected, StreamEnd::kShortRead, false, failing);
   }
