@@ -9,15 +9,11 @@
 #include <vector>
 
 #include "check_host.h"
-#include "installer_double_client.h"
 #include "test_registry.h"
 
 namespace orvex::test {
 
 constexpr DWORD kCheckTimeoutMs = 30000;
-
-// What a first installation does to the host window, in order.
-inline const std::vector<std::string> kFirstInstallation = {"minimized", "disabled", "enabled", "restored"};
 
 class CheckTest : public ::testing::Test {
  protected:

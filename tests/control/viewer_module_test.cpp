@@ -86,7 +86,7 @@ TEST_F(QuillonModule, OldVersionShowsTheBoxAndCountsAsNotInstalled) {
   // The box disabled its owner while it was up; then, nothing installed, a
   // first installation of "Quillon" under the Info name.
   std::vector<std::string> expected = {"disabled", "nested", "enabled"};
-  expected.insert(expected.end(), kFirstInstallation.begin(), kFirstInstallation.end());
+  expected.insert(expected.end(), kFirstInstallationEvents.begin(), kFirstInstallationEvents.end());
   EXPECT_EQ(host.Events(), expected);
   const DoubleRecord record = Record(name);
   EXPECT_STREQ(record.block.productName, "Quillon");
