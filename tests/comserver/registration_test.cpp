@@ -11,7 +11,6 @@
 #include <string>
 
 #include "control_module.h"
-#include "installer_double_client.h"
 #include "test_registry.h"
 
 namespace orvex::test {

@@ -20,7 +20,6 @@ TEST_F(CheckTest, BlockCarriesInfoAndTheDefaultDownloadUrl) {
   RunCheck(name + "|" + clsid + "|http://mirror.test/pkg/");
   const DoubleRecord record = Record(name);
   ASSERT_EQ(record.runs, 1u);
-  ASSERT_TRUE(record.opened) << "the double could not open info_, installing_ and sync_ + name";
   EXPECT_EQ(record.argument, name);
   char windows[MAX_PATH];
   const std::string windowsFolder(windows, ::GetWindowsDirectoryA(windows, MAX_PATH));

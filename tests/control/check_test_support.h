@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "check_host.h"
-#include "installer_double_client.h"
 #include "test_registry.h"
 
 namespace orvex::test {

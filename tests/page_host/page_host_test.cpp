@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "control_module.h"
-#include "installer_double_client.h"
 #include "reliability_support.h"
 #include "test_registry.h"
 #include "ui_robot.h"
@@ -25,16 +24,7 @@ struct HostRun {
   DWORD exitCode = STILL_ACTIVE;
   std::string log = "\n";  // then the log's lines, each ended by "\n"
 
-  // Whether these whole lines stand in the log in this order.
-  bool Has(std::initializer_list<std::string> lines) const {
-    std::size_t at = 0;
-    for (const std::string& line : lines) {
-      at = log.find("\n" + line + "\n", at);
-      if (at == std::string::npos) return false;
-      at += line.size() + 1;
-    }
-    return true;
-  }
+  bool Has(const std::vector<std::string>& lines) const { return HasLinesInOrder(log, lines); }
 };
 
 // Runs the host on the page with the options, closed after 200 ms; or with

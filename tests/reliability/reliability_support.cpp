@@ -82,8 +82,8 @@ std::string PageHostProcess::LogText() const {
   return text.str();
 }
 
-bool PageHostProcess::LogHasInOrder(const std::vector<std::string>& lines) const {
-  std::istringstream log(LogText());
+bool HasLinesInOrder(const std::string& text, const std::vector<std::string>& lines) {
+  std::istringstream log(text);
   std::size_t next = 0;
   for (std::string line; std::getline(log, line);) {
     if (next < lines.size() && line == lines[next]) ++next;

@@ -54,8 +54,8 @@ std::vector<DWORD> ChildProcesses(const char* exeName, const std::vector<DWORD>&
 // Ends the process and waits (bounded) until it is gone.
 bool KillProcess(DWORD pid);
 
-// A window minimised and disabled, as during a first installation.
-inline bool MinimisedAndDisabled(HWND window) { return ::IsIconic(window) && !::IsWindowEnabled(window); }
+// Whether these whole lines stand in the text in this order (others between them).
+bool HasLinesInOrder(const std::string& text, const std::vector<std::string>& lines);
 
 // The page host run in the background on a page, so that a test can answer
 // the installer's boxes while the page loads, then read the host's log.
@@ -69,14 +69,12 @@ class PageHostProcess {
   PageHostProcess(const PageHostProcess&) = delete;
   PageHostProcess& operator=(const PageHostProcess&) = delete;
 
-  bool Started() const { return host_ != nullptr && host_->Started(); }
   DWORD Pid() const { return host_ != nullptr ? host_->Pid() : 0; }
   DWORD Wait(DWORD timeoutMs) const { return host_ != nullptr ? host_->Wait(timeoutMs) : STILL_ACTIVE; }
 
   // The log as written so far, one event per line.
   std::string LogText() const;
-  // Whether these lines stand in the log in this order (others between them).
-  bool LogHasInOrder(const std::vector<std::string>& lines) const;
+  bool LogHasInOrder(const std::vector<std::string>& lines) const { return HasLinesInOrder(LogText(), lines); }
 
  private:
   std::string pagePath_;

@@ -59,7 +59,6 @@ class ServerFaults : public RoadTest {
                                "<html><body><object classid=\"clsid:5B3C2A71-8E4D-4F60-A1B2-6C7D8E9F0A12\" "
                                "width=\"200\" height=\"40\"><param name=\"Info\" value=\"" +
                                    product_ + "\"></object></body></html>\n");
-    EXPECT_TRUE(host.Started());
     const ULONGLONG end = ::GetTickCount64() + kPageMs;
     while (host.Wait(20) == STILL_ACTIVE && ::GetTickCount64() < end) {
       const std::vector<HWND> boxes = FindTopLevelWindows(0, "#32770", kErrorBoxTitle);
@@ -67,7 +66,7 @@ class ServerFaults : public RoadTest {
       box.clear();
       for (const std::string& text : ChildTexts(boxes.front())) box += text + " / ";
       PressButton(boxes.front(), "OK");
-      WaitForWindowGone(boxes.front(), 5000);
+      WaitUntil([&] { return !::IsWindow(boxes.front()); }, 5000);
     }
     if (host.Wait(0) == STILL_ACTIVE) {
       for (DWORD installer : ChildProcesses(kInstallerExe, {host.Pid()})) KillProcess(installer);
@@ -97,7 +96,6 @@ TEST_F(ServerFaults, EachFaultIsReportedOrHarmless) {
        "7|1.0.0.5|0.0.0.0|" + size + "|first|" + std::string(6000, 'd') + "|\nnot a version"},
       {"record: its fields past 5000 bytes", Spoilt::kRecord, "{}", false,
        std::string(5100, '0') + "7|1.0.0.5|0.0.0.0|" + size + "|first|description"},
-      {"package: cut short", Spoilt::kPackage, R"({"short_body": 200000})", false, ""},
       {"package: closed mid-body", Spoilt::kPackage, R"({"announce_full_send": 200000})", false, ""},
       {"package: more than the record's size, announced", Spoilt::kPackage, R"({"extra_bytes": 6000})", false, ""},
       {"package: longer than announced", Spoilt::kPackage, R"({"longer_than_announced": 6000})", true, ""},

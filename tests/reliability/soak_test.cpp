@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "control_host.h"
-#include "installer_double_client.h"
+#include "check_host.h"
 #include "reliability_support.h"
 #include "test_registry.h"
 
@@ -71,12 +70,11 @@ TEST(Soak, TwoHundredDueUpdateChecksLeaveNothingBehind) {
   };
   ControlHost host(plan);
   ASSERT_TRUE(host.WaitDone(100000)) << "the checks did not end; " << completed << " completed";
-  ASSERT_TRUE(host.ModuleLoaded());
+  // The module loaded, no control outlived its release, the window was left alone.
+  ASSERT_EQ(host.Outcome(), 0u) << kOutcomeBits;
   ASSERT_EQ(completed, kChecks) << "the rendezvous outlived check " << completed + 1;
   EXPECT_EQ(failedPuts, 0);
-  EXPECT_EQ(host.LeakedControls(), 0u) << "controls kept references after their host released them";
   EXPECT_EQ(host.CanUnloadAtEnd(), S_OK) << "the module is still in use after every control went";
-  EXPECT_TRUE(host.Events().empty()) << "an update check leaves the host window alone";
   DoubleRecord record;
   ASSERT_TRUE(ReadDoubleRecord(product, record));
   EXPECT_EQ(record.runs, static_cast<DWORD>(kChecks)) << "every check was due and started the installer once";

@@ -1,11 +1,14 @@
 // Host threads, as a page's thread is: each owns a visible top-level window,
 // made active before the host's work runs on the thread, and records what the
-// work does to that window. A check host runs one install check on it.
+// work does to that window. A check host runs one install check on it, a
+// control host sets Info on controls of its own.
 #pragma once
 
 #include <windows.h>
+#include <ole2.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -101,6 +104,55 @@ class CheckHost : public HostThread {
   std::string info_;
   Options options_;
   std::atomic<int> quitAfterCheck_{-1};
+};
+
+// What ControlHost::Outcome's bits mean.
+constexpr char kOutcomeBits[] =
+    "1 a first installation, 2 other window events, 4 left minimised, 8 left disabled, 16 the module, the gate, "
+    "the put or a release failed, 259 did not return";
+
+// A control host (control_host.cpp, a library of its own) is a host thread
+// with COM's apartment that loads OrvexInstaller.dll itself (LoadLibrary and
+// DllGetClassObject, no registration needed), makes controls through the
+// module's class object and sets their Info through the dual interface.
+class ControlHost : public HostThread {
+ public:
+  struct Plan {
+    std::wstring info;  // set once, when no body is given
+    // Work to run on the host thread once its window is active and the module
+    // is loaded, instead; it may call SetInfo any number of times.
+    std::function<void(ControlHost& host)> body;
+    HANDLE ready = nullptr;  // an event set once the host is ready to set Info
+    HANDLE gate = nullptr;   // an event waited for (at most kGateTimeoutMs) before Info is set
+  };
+  // Longer than a test waits for its hosts to get ready: a gate that opens
+  // late is the test's failure to report, not the host's.
+  static constexpr DWORD kGateTimeoutMs = 150000;
+
+  explicit ControlHost(Plan plan);
+  ~ControlHost();
+
+  // On the host thread: makes a control, sets its Info and releases it. The
+  // put's result; E_UNEXPECTED when the module did not load or made no
+  // control. A control that outlives its release fails the outcome.
+  HRESULT SetInfo(const std::wstring& info);
+
+  // DllCanUnloadNow after the plan, before the module was freed.
+  HRESULT CanUnloadAtEnd() const { return canUnloadAtEnd_; }
+  // What the plan came to, as one number (a host process's exit code): 0 when
+  // it left the window alone, 1 when the window went through a first
+  // installation; any other bit is a fault (kOutcomeBits).
+  DWORD Outcome() const;
+
+ private:
+  void Work() override;
+
+  Plan plan_;
+  IClassFactory* factory_ = nullptr;
+  std::atomic<bool> moduleLoaded_{false};
+  std::atomic<HRESULT> lastResult_{E_PENDING};
+  std::atomic<HRESULT> canUnloadAtEnd_{E_PENDING};
+  std::atomic<unsigned> leakedControls_{0};
 };
 
 }  // namespace orvex::test

@@ -1,4 +1,4 @@
-#include "control_host.h"
+#include "check_host.h"
 
 #include <oleauto.h>
 
@@ -35,6 +35,14 @@ HRESULT ControlHost::SetInfo(const std::wstring& info) {
   }
   lastResult_ = result;
   return result;
+}
+
+DWORD ControlHost::Outcome() const {
+  const std::vector<std::string> events = Events();
+  const bool first = events == kFirstInstallationEvents;
+  const bool failed = !moduleLoaded_ || lastResult_ != S_OK || leakedControls_ != 0 || !WindowWasActive();
+  return (first ? 1 : 0) | (!first && !events.empty() ? 2 : 0) | (LeftIconic() ? 4 : 0) | (LeftDisabled() ? 8 : 0) |
+         (failed ? 16 : 0);
 }
 
 void ControlHost::Work() {

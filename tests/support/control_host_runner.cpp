@@ -1,12 +1,12 @@
 // Sets Info once on the built control, in a process of its own, on a host
 // thread: control_host_runner.exe READY GATE "<Info text>". READY names an
 // event set once the host is ready, GATE an event waited for before Info is
-// set ("-" for neither). The exit code is the host's report (host_report.h).
+// set ("-" for neither). The exit code is the host's outcome (check_host.h).
 #include <windows.h>
 
 #include <string>
 
-#include "control_host.h"
+#include "check_host.h"
 
 namespace {
 HANDLE OpenNamed(const char* name) {
@@ -24,6 +24,5 @@ int main(int argc, char** argv) {
   plan.gate = OpenNamed(argv[2]);
   ControlHost host(plan);
   // Longer than any test waits for this process: the test ends it first.
-  const bool done = host.WaitDone(300000);
-  return static_cast<int>(EncodeHostReport(done ? host.Report() : HostReport{{}, false, false, true}));
+  return static_cast<int>(host.WaitDone(300000) ? host.Outcome() : 16);
 }

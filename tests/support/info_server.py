@@ -1,13 +1,6 @@
 #!/usr/bin/env python3
-"""The information server of the installer's network tests (docs/testing.md).
-
-Serves ROOT over HTTP/1.1 GET and logs each request as a JSON line in
-ROOT/requests.log, naming the fault served. A test sets a fault on a path by
-writing a JSON object to <path>.fault: status, location, body, short_body N,
-extra_bytes N, announce_full_send N, longer_than_announced N, hang_after N,
-silent, drip {"chunk": B, "delay_ms": D}. --tls CERT KEY speaks HTTPS, showing
-the certificate named in ROOT/tls-certificate if there is one.
-"""
+"""The information server of the installer's network tests: its faults and its
+log are described in docs/testing.md."""
 import argparse
 import http.server
 import json
@@ -56,8 +49,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             data = ("%d\n" % status).encode()
         else:
             status, data = 404, b"Not Found\n"
-        if "short_body" in fault:
-            data = data[:fault["short_body"]]
         data += FILL * fault.get("extra_bytes", 0)
 
         self.send_response(status)

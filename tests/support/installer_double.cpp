@@ -3,9 +3,9 @@
 // rendezvous name, and records what it got and saw.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
-#include "installer_double_client.h"
 #include "object_names.h"
 #include "rendezvous_block.h"
 #include "test_registry.h"
@@ -15,20 +15,6 @@ using namespace orvex;
 using namespace orvex::test;
 
 namespace {
-
-// The command line is "<program> <rendezvous name>": the name is everything
-// after the program token and the one blank that follows it.
-std::string ArgumentOf(const char* p) {
-  if (*p == '"') {
-    ++p;
-    while (*p != '\0' && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
-  }
-  if (*p == ' ' || *p == '\t') ++p;
-  return p;
-}
 
 // The rendezvous's mapping, or one of its events; null when missing.
 HANDLE OpenObject(const char* prefix, const std::string& name, bool mapping = false) {
@@ -42,7 +28,10 @@ HANDLE OpenObject(const char* prefix, const std::string& name, bool mapping = fa
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const char* commandLine = ::GetCommandLineA();
-  const std::string name = ArgumentOf(commandLine);
+  // "<program> <rendezvous name>": the program's path (in C:\windows) has no
+  // blank, the name is everything after the first one.
+  const char* blank = std::strchr(commandLine, ' ');
+  const std::string name = blank != nullptr ? blank + 1 : "";
   const std::string record = DoubleRecordKeyPath(name);
   DWORD runs = 0;
   ReadDword(record, kRunsValue, runs);
@@ -53,14 +42,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   DWORD chosen = 0;
   ReadDword(record, kModeValue, chosen);
   const auto mode = static_cast<DoubleMode>(chosen);
-  if (mode == DoubleMode::kNoAcknowledge) return 0;
 
   UniqueHandle mapping(OpenObject(kInfoPrefix, name, true));
   MappedView view(mapping ? ::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, kRendezvousBlockSize) : nullptr);
   const UniqueHandle installing(OpenObject(kInstallingPrefix, name));
   const UniqueHandle sync(OpenObject(kSyncPrefix, name));
   const bool opened = view && installing && sync;
-  WriteDword(record, kOpenedValue, opened ? 1 : 0);
   const bool acknowledges = opened && mode != DoubleMode::kHangBeforeAcknowledge;
   if (opened) {
     WriteRegistryValue(HKEY_CURRENT_USER, record, kBlockValue, REG_BINARY, view.Get(), kRendezvousBlockSize);

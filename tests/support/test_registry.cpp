@@ -1,8 +1,7 @@
 #include "test_registry.h"
 
 #include <cstring>
-
-#include "installer_double_client.h"
+#include <vector>
 
 namespace orvex::test {
 
@@ -97,6 +96,59 @@ std::string TestFilePath(const char* fileName) {
   const std::string::size_type slash = directory.find_last_of("\\/");
   directory.resize(slash == std::string::npos ? 0 : slash + 1);
   return directory + fileName;
+}
+
+// The installer double's record and hold.
+
+namespace {
+std::string HexName(const std::string& rendezvousName) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex = "n";
+  for (const char ch : rendezvousName) {
+    const auto c = static_cast<unsigned char>(ch);
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+}  // namespace
+
+std::string DoubleRecordKeyPath(const std::string& rendezvousName) {
+  return "Software\\OrvexTests\\InstallerDouble\\" + HexName(rendezvousName);
+}
+
+std::string DoubleHeldEventName(const std::string& rendezvousName) {
+  return "orvextest_held_" + HexName(rendezvousName);
+}
+
+std::string DoubleGoEventName(const std::string& rendezvousName) { return "orvextest_go_" + HexName(rendezvousName); }
+
+void UseDouble(const std::string& rendezvousName, DoubleMode mode) {
+  WriteDword(DoubleRecordKeyPath(rendezvousName), kModeValue, static_cast<DWORD>(mode));
+}
+
+bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record) {
+  const std::string key = DoubleRecordKeyPath(rendezvousName);
+  record = DoubleRecord{};
+  if (!ReadDword(key, kRunsValue, record.runs)) return false;
+  ReadString(key, kCommandLineValue, record.commandLine);
+  ReadString(key, kArgumentValue, record.argument);
+  ReadDword(key, kPidValue, record.pid);
+  std::vector<unsigned char> block;
+  if (ReadRegistryValue(HKEY_CURRENT_USER, key, kBlockValue, &block) && block.size() == sizeof(RendezvousBlock)) {
+    std::memcpy(&record.block, block.data(), sizeof(RendezvousBlock));
+  }
+  return true;
+}
+
+DoubleHold::DoubleHold(const std::string& rendezvousName)
+    : held_(::CreateEventA(nullptr, TRUE, FALSE, DoubleHeldEventName(rendezvousName).c_str())),
+      go_(::CreateEventA(nullptr, TRUE, FALSE, DoubleGoEventName(rendezvousName).c_str())) {}
+
+DoubleHold::~DoubleHold() {
+  LetGo();
+  ::CloseHandle(held_);
+  ::CloseHandle(go_);
 }
 
 }  // namespace orvex::test

@@ -83,8 +83,4 @@ bool PressButton(HWND window, const std::string& text) {
   return false;
 }
 
-bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
-  return WaitUntil([window] { return !::IsWindow(window); }, timeoutMs);
-}
-
 }  // namespace orvex::test

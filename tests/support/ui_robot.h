@@ -35,7 +35,4 @@ std::vector<std::string> ChildTexts(HWND window);
 // Clicks the child button whose text (without '&') is text. False when there is none.
 bool PressButton(HWND window, const std::string& text);
 
-// Waits up to timeoutMs for the window to be destroyed.
-bool WaitForWindowGone(HWND window, DWORD timeoutMs);
-
 }  // namespace orvex::test
