@@ -35,14 +35,11 @@ std::string DownloadsFolder() {
   return std::string(programFiles) + "\\Brindlewood\\Downloads";
 }
 
-SetupRecord ReadSetupRecord(const std::string& lowerProduct) {
-  SetupRecord record;
-  const std::string key = "Software\\OrvexTests\\SampleSetup\\" + lowerProduct;
-  ReadDword(key, "Runs", record.runs);
-  return record;
+DWORD SetupRuns(const std::string& lowerProduct) {
+  DWORD runs = 0;
+  ReadDword("Software\\OrvexTests\\SampleSetup\\" + lowerProduct, "Runs", runs);
+  return runs;
 }
-
-bool SetupRan(const std::string& lowerProduct) { return ReadSetupRecord(lowerProduct).runs > 0; }
 
 // An earlier run's event lives on, set, while any handle to it is open: wait until this one starts unset.
 InstallerEnd::InstallerEnd(const std::string& name) {

@@ -27,13 +27,8 @@ std::string SamplePackageBytes();
 
 std::string DownloadsFolder();
 
-// What the sample setup recorded when it ran for this product (lowercase).
-struct SetupRecord {
-  DWORD runs = 0;
-};
-SetupRecord ReadSetupRecord(const std::string& lowerProduct);
-
-bool SetupRan(const std::string& lowerProduct);
+// How often the sample setup ran for this product (lowercase).
+DWORD SetupRuns(const std::string& lowerProduct);
 
 // "installing_" + name, opened before the check starts.
 class InstallerEnd {

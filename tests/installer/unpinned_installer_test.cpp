@@ -19,7 +19,7 @@ TEST_F(UnpinnedInstaller, RunsAnUnsignedPackage) {
   CheckHost host(product_);
   ASSERT_TRUE(installer.Wait());
   ASSERT_TRUE(host.WaitDone(kRoadTimeoutMs));
-  EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u) << "did not run";
+  EXPECT_EQ(SetupRuns(lower_), 1u) << "did not run";
   EXPECT_TRUE(HasNextUpdateTime(product_));
 }
 

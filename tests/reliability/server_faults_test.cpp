@@ -118,11 +118,11 @@ TEST_F(ServerFaults, EachFaultIsReportedOrHarmless) {
     EXPECT_EQ(HasNextUpdateTime(product_), c.installs) << "the next check is recorded only after an installation";
     if (c.installs) {
       EXPECT_EQ(box, "(no box)");
-      EXPECT_EQ(ReadSetupRecord(lower_).runs, 1u) << "the package did not run";
+      EXPECT_EQ(SetupRuns(lower_), 1u) << "the package did not run";
       EXPECT_TRUE(ReadFileBytes(PackagePath(PackageName("1-0-0-5"))) == SamplePackageBytes()) << "not as served";
     } else {
       EXPECT_NE(box, "(no box)") << "the failure was not reported";
-      EXPECT_FALSE(SetupRan(lower_)) << "a spoilt download ran";
+      EXPECT_EQ(SetupRuns(lower_), 0u) << "a spoilt download ran";
     }
     if (c.spoilt == Spoilt::kDownloadsFolder) {
       EXPECT_TRUE(ReadFileBytes(DownloadsFolder()) == kNotAFolder) << "the file in the folder's place was changed";

@@ -37,8 +37,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             fault = {"status": 500, "body": "bad fault file: %s\n" % e}
         self.log_entry(fault)
 
-        if fault.get("silent"):
-            return self.hang()
         status = fault.get("status", 200)
         if "body" in fault:
             data = fault["body"].encode("latin-1")
