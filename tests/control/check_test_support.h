@@ -44,12 +44,7 @@ class CheckTest : public ::testing::Test {
     return host.Events();
   }
 
-  // The double's record; runs == 0 when it never ran for this name.
-  static DoubleRecord Record(const std::string& name) {
-    DoubleRecord record;
-    ReadDoubleRecord(name, record);
-    return record;
-  }
+  static DoubleRecord Record(const std::string& name) { return ReadDoubleRecord(name); }
 
   // Runs a check of info nested on the host's thread, from a message that the
   // loop the host's check runs dispatches; true once it returned.

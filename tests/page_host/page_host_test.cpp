@@ -89,10 +89,7 @@ TEST(PageHostFailures, EachRefusalHasItsExitCode) {
 
 class PageHostCheck : public ::testing::Test {
  protected:
-  static DWORD CheckRuns(const std::string& product) {
-    DoubleRecord record;
-    return ReadDoubleRecord(product, record) ? record.runs : 0;
-  }
+  static DWORD CheckRuns(const std::string& product) { return ReadDoubleRecord(product).runs; }
   // Every run ends with the control letting go of everything it was given.
   static void ExpectCleanEnd(const HostRun& run, DWORD exitCode = 0) {
     EXPECT_EQ(run.exitCode, exitCode) << run.log;

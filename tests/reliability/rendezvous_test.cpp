@@ -109,10 +109,7 @@ class DoubleTest : public ::testing::Test {
   void TearDown() override {
     if (!product_.empty()) ForgetProduct(product_);
   }
-  DWORD DoubleRuns() const {
-    DoubleRecord record;
-    return ReadDoubleRecord(product_, record) ? record.runs : 0;
-  }
+  DWORD DoubleRuns() const { return ReadDoubleRecord(product_).runs; }
   std::string product_;
 };
 using Race = DoubleTest;
@@ -193,8 +190,8 @@ TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
       }
       EXPECT_FALSE(follower.Done());
 
-      DoubleRecord record;
-      ASSERT_TRUE(ReadDoubleRecord(product_, record));
+      const DoubleRecord record = ReadDoubleRecord(product_);
+      ASSERT_NE(record.runs, 0u) << "the installer never started";
       ASSERT_TRUE(KillProcess(killInstaller ? record.pid : leader.Pid()));
       EXPECT_TRUE(follower.WaitDone(kKillStepMs)) << "the follower kept waiting for a dead one";
       // Its window as it was, or through a first installation (what its put returns is not at stake).

@@ -127,10 +127,10 @@ void UseDouble(const std::string& rendezvousName, DoubleMode mode) {
   WriteDword(DoubleRecordKeyPath(rendezvousName), kModeValue, static_cast<DWORD>(mode));
 }
 
-bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record) {
+DoubleRecord ReadDoubleRecord(const std::string& rendezvousName) {
   const std::string key = DoubleRecordKeyPath(rendezvousName);
-  record = DoubleRecord{};
-  if (!ReadDword(key, kRunsValue, record.runs)) return false;
+  DoubleRecord record;
+  if (!ReadDword(key, kRunsValue, record.runs)) return record;
   ReadString(key, kCommandLineValue, record.commandLine);
   ReadString(key, kArgumentValue, record.argument);
   ReadDword(key, kPidValue, record.pid);
@@ -138,7 +138,7 @@ bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record) {
   if (ReadRegistryValue(HKEY_CURRENT_USER, key, kBlockValue, &block) && block.size() == sizeof(RendezvousBlock)) {
     std::memcpy(&record.block, block.data(), sizeof(RendezvousBlock));
   }
-  return true;
+  return record;
 }
 
 DoubleHold::DoubleHold(const std::string& rendezvousName)

@@ -91,8 +91,8 @@ struct DoubleRecord {
   RendezvousBlock block = {};  // as the double read it; zeroed when it opened nothing
 };
 
-// False when the double never ran for this name.
-bool ReadDoubleRecord(const std::string& rendezvousName, DoubleRecord& record);
+// runs == 0 when the double never ran for this name.
+DoubleRecord ReadDoubleRecord(const std::string& rendezvousName);
 
 // For kHold and kHangBeforeAcknowledge: the events through which the double
 // says it holds the rendezvous and the test lets it go. Created before the
