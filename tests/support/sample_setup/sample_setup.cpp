@@ -1,8 +1,8 @@
 // A sample setup package, run as <product>_<a>-<b>-<c>-<d>.exe: writes that
 // Version under the maker's key ("quillon" also installs the sample viewer) and
-// records Runs and Path under HKCU\Software\OrvexTests\SampleSetup\<product>.
-// ReplaceSelf there: it renames its own file to "<file>.old", writes "replaced"
-// in its place, records SelfReplaced. It waits (2 min at most) for the event
+// counts its Runs under HKCU\Software\OrvexTests\SampleSetup\<product>.
+// ReplaceSelf there: it renames its own file to "<file>.old" and writes
+// "replaced" in its place. It waits (2 min at most) for the event
 // "orvextest_setup_go_<product>" if that exists. Exit 0 ok, 1 failed, 2 bad name.
 #include <windows.h>
 
@@ -93,11 +93,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   const std::string record = "Software\\OrvexTests\\SampleSetup\\" + product;
   bool ok = true;
-  if (GetDword(record, "ReplaceSelf") != 0) {
-    const DWORD replaced = ReplaceSelf(ownPath) ? 1 : 0;
-    ok = SetValue(HKEY_CURRENT_USER, record, "SelfReplaced", REG_DWORD, &replaced, 4);
-  }
-  ok = SetValue(HKEY_CURRENT_USER, record, "Path", REG_SZ, path, length + 1) && ok;
+  if (GetDword(record, "ReplaceSelf") != 0) ReplaceSelf(ownPath);  // the test reads the file
   const DWORD runs = GetDword(record, "Runs") + 1;
   ok = SetValue(HKEY_CURRENT_USER, record, "Runs", REG_DWORD, &runs, 4) && ok;
 
