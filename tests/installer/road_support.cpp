@@ -45,14 +45,15 @@ DWORD SetupRuns(const std::string& lowerProduct) {
 InstallerEnd::InstallerEnd(const std::string& name) {
   const ULONGLONG deadline = ::GetTickCount64() + kRoadTimeoutMs;
   for (;;) {
-    event_ = ::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str());
-    if (::WaitForSingleObject(event_, 0) != WAIT_OBJECT_0 || ::GetTickCount64() >= deadline) return;
-    ::CloseHandle(event_);
+    event_.Reset(::CreateEventA(nullptr, TRUE, FALSE, (kInstallingPrefix + name).c_str()));
+    if (::WaitForSingleObject(event_.Get(), 0) != WAIT_OBJECT_0 || ::GetTickCount64() >= deadline) return;
+    event_.Reset();
     ::Sleep(10);
   }
 }
-InstallerEnd::~InstallerEnd() { ::CloseHandle(event_); }
-bool InstallerEnd::Wait(DWORD timeoutMs) const { return ::WaitForSingleObject(event_, timeoutMs) == WAIT_OBJECT_0; }
+bool InstallerEnd::Wait(DWORD timeoutMs) const {
+  return ::WaitForSingleObject(event_.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
 
 HWND WaitForBox(const char* title) { return WaitForTopLevelWindow(0, "#32770", title, kRoadTimeoutMs); }
 

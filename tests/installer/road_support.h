@@ -11,6 +11,7 @@
 
 #include "check_host.h"
 #include "packed_version.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 
@@ -34,13 +35,10 @@ DWORD SetupRuns(const std::string& lowerProduct);
 class InstallerEnd {
  public:
   explicit InstallerEnd(const std::string& name);
-  ~InstallerEnd();
-  InstallerEnd(const InstallerEnd&) = delete;
-  InstallerEnd& operator=(const InstallerEnd&) = delete;
   bool Wait(DWORD timeoutMs = kRoadTimeoutMs) const;
 
  private:
-  HANDLE event_;
+  UniqueHandle event_;
 };
 
 class RoadTest : public ::testing::Test {

@@ -19,24 +19,22 @@ ChildProcess::ChildProcess(const std::string& commandLine) {
   PROCESS_INFORMATION process = {};
   if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     ::CloseHandle(process.hThread);
-    process_ = process.hProcess;
+    process_.Reset(process.hProcess);
     pid_ = process.dwProcessId;
   }
 }
 
 ChildProcess::~ChildProcess() {
-  if (process_ == nullptr) return;
-  if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process_, 1);
-    ::WaitForSingleObject(process_, 10000);
+  if (process_ && ::WaitForSingleObject(process_.Get(), 0) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_.Get(), 1);
+    ::WaitForSingleObject(process_.Get(), 10000);
   }
-  ::CloseHandle(process_);
 }
 
 DWORD ChildProcess::Wait(DWORD timeoutMs) const {
-  if (process_ == nullptr || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  if (!process_ || ::WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
   DWORD code = STILL_ACTIVE;
-  ::GetExitCodeProcess(process_, &code);
+  ::GetExitCodeProcess(process_.Get(), &code);
   return code;
 }
 

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "win_handles.h"
+
 namespace orvex::test {
 
 // The absolute form of a path.
@@ -19,17 +21,15 @@ class ChildProcess {
  public:
   explicit ChildProcess(const std::string& commandLine);
   ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Started() const { return process_ != nullptr; }
+  bool Started() const { return static_cast<bool>(process_); }
   DWORD Pid() const { return pid_; }
   bool Ended() const { return Wait(0) != STILL_ACTIVE; }
   // Its exit code once it ended within timeoutMs; STILL_ACTIVE otherwise.
   DWORD Wait(DWORD timeoutMs) const;
 
  private:
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
   DWORD pid_ = 0;
 };
 

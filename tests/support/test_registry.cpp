@@ -145,10 +145,4 @@ DoubleHold::DoubleHold(const std::string& rendezvousName)
     : held_(::CreateEventA(nullptr, TRUE, FALSE, DoubleHeldEventName(rendezvousName).c_str())),
       go_(::CreateEventA(nullptr, TRUE, FALSE, DoubleGoEventName(rendezvousName).c_str())) {}
 
-DoubleHold::~DoubleHold() {
-  LetGo();
-  ::CloseHandle(held_);
-  ::CloseHandle(go_);
-}
-
 }  // namespace orvex::test

@@ -10,6 +10,7 @@
 
 #include "packed_version.h"
 #include "rendezvous_block.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 
@@ -100,16 +101,14 @@ DoubleRecord ReadDoubleRecord(const std::string& rendezvousName);
 class DoubleHold {
  public:
   explicit DoubleHold(const std::string& rendezvousName);
-  ~DoubleHold();
-  DoubleHold(const DoubleHold&) = delete;
-  DoubleHold& operator=(const DoubleHold&) = delete;
+  ~DoubleHold() { LetGo(); }
 
-  bool WaitHeld(DWORD timeoutMs) const { return ::WaitForSingleObject(held_, timeoutMs) == WAIT_OBJECT_0; }
-  void LetGo() const { ::SetEvent(go_); }
+  bool WaitHeld(DWORD timeoutMs) const { return ::WaitForSingleObject(held_.Get(), timeoutMs) == WAIT_OBJECT_0; }
+  void LetGo() const { ::SetEvent(go_.Get()); }
 
  private:
-  HANDLE held_;
-  HANDLE go_;
+  UniqueHandle held_;
+  UniqueHandle go_;
 };
 
 }  // namespace orvex::test
