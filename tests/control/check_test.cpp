@@ -18,7 +18,7 @@ TEST_F(CheckTest, BlockCarriesInfoAndTheDefaultDownloadUrl) {
   const std::string name = Product("Rb Basic ");
   const std::string clsid = Clsid(0xB001);  // not registered
   RunCheck(name + "|" + clsid + "|http://mirror.test/pkg/");
-  const DoubleRecord record = Record(name);
+  const DoubleRecord record = ReadDoubleRecord(name);
   ASSERT_EQ(record.runs, 1u);
   EXPECT_EQ(record.argument, name);
   char windows[MAX_PATH];
@@ -38,7 +38,7 @@ TEST_F(CheckTest, FieldsLongerThanTheBlockAreRefusedNotCut) {
   const std::string name = Product(std::string(49, 'L'));
   const std::string url = "http://127.0.0.1/" + std::string(259 - 18, 'u') + "/";
   RunCheck(name + "|" + std::string(49, 'C') + "|" + url + "|ignored");
-  const DoubleRecord record = Record(name);
+  const DoubleRecord record = ReadDoubleRecord(name);
   EXPECT_EQ(std::string(record.block.productName), name);
   EXPECT_EQ(std::string(record.block.viewerClsid), std::string(49, 'C'));
   EXPECT_EQ(std::string(record.block.downloadBaseUrl), url);
@@ -50,10 +50,10 @@ TEST_F(CheckTest, FieldsLongerThanTheBlockAreRefusedNotCut) {
                                   refused + "||http://h/" + std::string(251, 'u'), std::string("a/b|{C}|"),
                                   std::string("..")}) {
     EXPECT_TRUE(RunCheck(info).empty()) << info;
-    EXPECT_EQ(Record(info.substr(0, info.find('|'))).runs + Record("").runs, 0u) << info;
+    EXPECT_EQ(ReadDoubleRecord(info.substr(0, info.find('|'))).runs + ReadDoubleRecord("").runs, 0u) << info;
   }
-  EXPECT_FALSE(ReadMachineValue(MakerKeyPath(refused), nullptr, nullptr) ||
-               ReadMachineValue(DownloadsKeyPath(refused), nullptr, nullptr));
+  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, MakerKeyPath(refused), nullptr, nullptr) ||
+               ReadRegistryValue(HKEY_LOCAL_MACHINE, DownloadsKeyPath(refused), nullptr, nullptr));
 }
 
 using Throttle = CheckTest;
@@ -84,7 +84,7 @@ TEST_F(Throttle, NextUpdateTimeHoldsBackInstalledProductsUnlessShiftIsHeld) {
     CheckHost::Options options;
     options.holdShift = c.shift;
     RunCheck(name, options);
-    EXPECT_EQ(Record(name).runs, c.runs ? 1u : 0u) << name;
+    EXPECT_EQ(ReadDoubleRecord(name).runs, c.runs ? 1u : 0u) << name;
     EXPECT_EQ(HasNextUpdateTime(name), c.keepsNext) << name;
   }
 }

@@ -44,8 +44,6 @@ class CheckTest : public ::testing::Test {
     return host.Events();
   }
 
-  static DoubleRecord Record(const std::string& name) { return ReadDoubleRecord(name); }
-
   // Runs a check of info nested on the host's thread, from a message that the
   // loop the host's check runs dispatches; true once it returned.
   static bool RunNestedCheck(HWND host, const std::string& info) {

@@ -95,7 +95,6 @@ class ControlTest : public CheckTest {
     EXPECT_EQ(CreateOrvexInstallerCtl(nullptr, iid, reinterpret_cast<void**>(&control)), S_OK);
     return control;
   }
-  static DWORD CheckRuns(const std::string& name) { return Record(name).runs; }
   static std::wstring Info(IOrvexInstallerCtl* control) {
     BSTR value = nullptr;
     control->get_Info(&value);
@@ -138,7 +137,7 @@ TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
   for (wchar_t& c : info) c &= 0xFF;
   EXPECT_TRUE(Info(control) == info);
   EXPECT_TRUE(Saved(control) == saved);
-  EXPECT_EQ(CheckRuns("PS_Long"), 0u) << "the check refuses fields longer than the block";
+  EXPECT_EQ(ReadDoubleRecord("PS_Long").runs, 0u) << "the check refuses fields longer than the block";
 
   const Bytes whole = StreamBytes(VT_BSTR, Counted("PS_Refused"));
   Bytes ownClass = Raw(CLSID_OrvexInstallerCtl);
@@ -161,14 +160,14 @@ TEST_F(Persistence, StreamsLoadWholeOrChangeNothing) {
     EXPECT_EQ(Load(control, bytes), E_FAIL) << what;
     EXPECT_TRUE(Saved(control) == saved) << what << ": the extent or Info changed";
   }
-  EXPECT_EQ(CheckRuns("PS_Refused"), 0u);
+  EXPECT_EQ(ReadDoubleRecord("PS_Refused").runs, 0u);
 
   for (const auto& [bytes, text] : {std::make_pair(StreamBytes(VT_I4, Raw<LONG>(-7301)), "-7301"),
                                     std::make_pair(StreamBytes(VT_R8, Raw<double>(1234.0)), "1234"),
                                     std::make_pair(StreamBytes(VT_I8, Counted("9000000001")), "9000000001")}) {
     EXPECT_EQ(Load(control, bytes), S_OK) << text;
     EXPECT_EQ(Info(control), std::wstring(text, text + std::strlen(text)));
-    EXPECT_EQ(CheckRuns(text), 1u) << text;
+    EXPECT_EQ(ReadDoubleRecord(text).runs, 1u) << text;
   }
   control->Release();
 }
@@ -244,10 +243,10 @@ TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
       const std::wstring info(product.begin(), product.end());
       EXPECT_EQ(Put(control, info), one.allowed ? S_OK : E_ACCESSDENIED) << product;
       EXPECT_EQ(Info(control), info) << product;
-      EXPECT_EQ(CheckRuns(product), one.allowed ? 1u : 0u) << product;
+      EXPECT_EQ(ReadDoubleRecord(product).runs, one.allowed ? 1u : 0u) << product;
       if (!one.allowed) {
         EXPECT_EQ(Load(control, Saved(control)), S_OK) << product;
-        EXPECT_EQ(CheckRuns(product), 0u) << product << ": a refused page loads without a check";
+        EXPECT_EQ(ReadDoubleRecord(product).runs, 0u) << product << ": a refused page loads without a check";
       }
       object->SetClientSite(nullptr);
       withSite->SetSite(nullptr);
@@ -261,7 +260,7 @@ TEST_F(SiteProtocol, OnlyListedPagesRunTheCheck) {
   ScriptSite scriptSite;
   ASSERT_EQ(withSite->SetSite(&scriptSite), S_OK);
   EXPECT_EQ(Put(control, L"PS_PageBrowser"), E_ACCESSDENIED);
-  EXPECT_EQ(CheckRuns("PS_PageBrowser"), 0u);
+  EXPECT_EQ(ReadDoubleRecord("PS_PageBrowser").runs, 0u);
   withSite->SetSite(nullptr);
   for (IUnknown* each : std::initializer_list<IUnknown*>{withSite, object, control, frame}) each->Release();
   ::DestroyWindow(window);

@@ -38,7 +38,7 @@ TEST_F(FirstInstallation, LeaderAndFollowersWaitForTheInstaller) {
   ASSERT_TRUE(::PostThreadMessageA(leader.ThreadId(), WM_QUIT, 7, 0));
   EXPECT_TRUE(RunNestedCheck(leader.Window(), name)) << "the nested check waited";
   RunCheck(lower);
-  EXPECT_EQ(Record(lower).runs, 1u) << "a follower of the first would have started no installer";
+  EXPECT_EQ(ReadDoubleRecord(lower).runs, 1u) << "a follower of the first would have started no installer";
   ASSERT_TRUE(SetInstalledVersion(name, PackedVersion::Make(4, 0, 0, 0)));
   ASSERT_TRUE(SetNextUpdateTime(name, NowAsFileTime() + kFileTimeTicksPerDay));
   CheckHost follower(name);
@@ -52,7 +52,7 @@ TEST_F(FirstInstallation, LeaderAndFollowersWaitForTheInstaller) {
   EXPECT_EQ(leader.Events(), kNestedInTheWait);
   EXPECT_EQ(leader.QuitAfterCheck(), 7) << "the WM_QUIT was lost";
   EXPECT_TRUE(RunCheck(name).empty());
-  EXPECT_EQ(Record(name).runs, 1u);
+  EXPECT_EQ(ReadDoubleRecord(name).runs, 1u);
 }
 
 // What remains of a rendezvous whose leader let go of everything while the
@@ -64,7 +64,7 @@ TEST_F(FirstInstallation, ARendezvousNobodyCanEndIsNotFollowed) {
                                                   kRendezvousBlockSize, (kInfoPrefix + name).c_str()));
   ASSERT_TRUE(mapping);
   EXPECT_TRUE(RunCheck(name).empty());
-  EXPECT_EQ(Record(name).runs, 0u);
+  EXPECT_EQ(ReadDoubleRecord(name).runs, 0u);
 }
 
 }  // namespace

@@ -49,13 +49,13 @@ class ViewerModule : public CheckTest {
 TEST_F(ViewerModule, TheModuleGivesTheVersionAndOnlyAnAcceptableName) {
   const std::string name = Product("VM_Path");
   RunCheck(InfoFor(name, 0xC001, "viewer_path_name.dll"));
-  EXPECT_EQ(std::string(Record(name).block.productName), name);
-  EXPECT_EQ(Record(name).block.installedVersion, PackedVersion::Make(1, 2, 3, 4));
+  EXPECT_EQ(std::string(ReadDoubleRecord(name).block.productName), name);
+  EXPECT_EQ(ReadDoubleRecord(name).block.installedVersion, PackedVersion::Make(1, 2, 3, 4));
 
   const std::string unregistered = Product("VM_Unregistered");
   ASSERT_TRUE(SetInstalledVersion(unregistered, PackedVersion::Make(4, 4, 0, 0)));
   RunCheck(unregistered + "|" + Clsid(0xC002));
-  EXPECT_EQ(Record(unregistered).block.installedVersion, PackedVersion::Make(4, 4, 0, 0));
+  EXPECT_EQ(ReadDoubleRecord(unregistered).block.installedVersion, PackedVersion::Make(4, 4, 0, 0));
 }
 
 // Its tests share the keys of "Quillon" and "QuillonPlugin" (CMakeLists.txt locks them).
@@ -77,7 +77,7 @@ TEST_F(QuillonModule, OldVersionShowsTheBoxAndCountsAsNotInstalled) {
   EXPECT_EQ(::GetWindow(box, GW_OWNER), host.Window()) << "owned by the host's active window";
   // A check of the same product nested in the box's loop returns at once.
   EXPECT_TRUE(RunNestedCheck(host.Window(), info)) << "the nested check waited";
-  EXPECT_EQ(Record(name).runs, 0u) << "the installer starts only after the box is closed";
+  EXPECT_EQ(ReadDoubleRecord(name).runs, 0u) << "the installer starts only after the box is closed";
   ASSERT_TRUE(PressButton(box, "OK"));
   ASSERT_TRUE(host.WaitDone(kCheckTimeoutMs));
 
@@ -86,7 +86,7 @@ TEST_F(QuillonModule, OldVersionShowsTheBoxAndCountsAsNotInstalled) {
   std::vector<std::string> expected = {"disabled", "nested", "enabled"};
   expected.insert(expected.end(), kFirstInstallationEvents.begin(), kFirstInstallationEvents.end());
   EXPECT_EQ(host.Events(), expected);
-  const DoubleRecord record = Record(name);
+  const DoubleRecord record = ReadDoubleRecord(name);
   EXPECT_STREQ(record.block.productName, "Quillon");
   EXPECT_TRUE(record.block.installedVersion.IsZero());
   EXPECT_EQ(std::string(record.block.downloadBaseUrl), kBase + "quillon/download/");
@@ -99,11 +99,11 @@ TEST_F(QuillonModule, CurrentVersionsShowNoBoxAndFollowTheThrottle) {
     const std::string info = InfoFor(name, 0xD003, dll);
     ASSERT_TRUE(SetNextUpdateTime("Quillon", NowAsFileTime() + kFileTimeTicksPerDay));
     EXPECT_TRUE(RunCheck(info).empty()) << "a box would have kept the check from returning";
-    EXPECT_EQ(Record(name).runs, 0u) << dll;
+    EXPECT_EQ(ReadDoubleRecord(name).runs, 0u) << dll;
 
     Product("Quillon");  // no NextUpdateTime: due
     EXPECT_TRUE(RunCheck(info).empty());
-    EXPECT_STREQ(Record(name).block.productName, "Quillon") << dll;
+    EXPECT_STREQ(ReadDoubleRecord(name).block.productName, "Quillon") << dll;
   }
 }
 
@@ -112,7 +112,7 @@ TEST_F(QuillonModule, CurrentVersionsShowNoBoxAndFollowTheThrottle) {
 TEST_F(QuillonModule, QuillonViewerBecomesQuillonPlugin) {
   const std::string name = Product("QM_Viewer");
   RunCheck(InfoFor(name, 0xD004, "viewer_quillon_viewer.dll"));
-  const DoubleRecord record = Record(name);
+  const DoubleRecord record = ReadDoubleRecord(name);
   EXPECT_STREQ(record.block.productName, "QuillonPlugin");
   EXPECT_TRUE(record.block.installedVersion.IsZero());
   EXPECT_EQ(std::string(record.block.downloadBaseUrl), kBase + "quillonplugin/download/");

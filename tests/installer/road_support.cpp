@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "object_names.h"
 #include "test_registry.h"
@@ -16,16 +15,6 @@ namespace orvex::test {
 #endif
 
 std::string ServerRoot() { return TestFilePath("..\\..\\" ORVEX_TEST_SERVER_ROOT); }
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  return static_cast<bool>(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes);
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 std::string SamplePackageBytes() { return ReadFileBytes(TestFilePath("sample_setup.exe")); }
 

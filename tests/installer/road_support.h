@@ -20,9 +20,6 @@ constexpr DWORD kRoadTimeoutMs = 60000;
 // The server's folder, seen through Wine's drive for the Unix file system.
 std::string ServerRoot();
 
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
-std::string ReadFileBytes(const std::string& path);
-
 // The built sample setup package (starts with 'M','Z',0x01,0x01).
 std::string SamplePackageBytes();
 

@@ -89,7 +89,6 @@ TEST(PageHostFailures, EachRefusalHasItsExitCode) {
 
 class PageHostCheck : public ::testing::Test {
  protected:
-  static DWORD CheckRuns(const std::string& product) { return ReadDoubleRecord(product).runs; }
   // Every run ends with the control letting go of everything it was given.
   static void ExpectCleanEnd(const HostRun& run, DWORD exitCode = 0) {
     EXPECT_EQ(run.exitCode, exitCode) << run.log;
@@ -117,8 +116,8 @@ TEST_F(PageHostCheck, InfoParametersRunTheCheckOnceEachOnListedPages) {
   EXPECT_TRUE(run.Has({"#2 released 0"})) << run.log;
   EXPECT_NE(run.log.find("\npage-url file:///"), std::string::npos) << run.log;
   EXPECT_TRUE(run.Has({"#1 get-moniker 1 0x00000000"})) << run.log;
-  EXPECT_EQ(CheckRuns("PH_First"), 1u) << run.log;
-  EXPECT_EQ(CheckRuns("PH_Second"), 1u) << "parameter names are matched without regard to case\n" << run.log;
+  EXPECT_EQ(ReadDoubleRecord("PH_First").runs, 1u) << run.log;
+  EXPECT_EQ(ReadDoubleRecord("PH_Second").runs, 1u) << "parameter names match without regard to case\n" << run.log;
   for (const std::string number : {"#1 ", "#2 "}) {
     // The site first, the check while the bag loads; no hold of the bag kept.
     EXPECT_TRUE(run.Has({number + "set-client-site 0x00000000", number + "bag-read Info 8 0x00000000",
@@ -129,7 +128,7 @@ TEST_F(PageHostCheck, InfoParametersRunTheCheckOnceEachOnListedPages) {
   ForgetProduct("PH_First");
   const HostRun refused = RunHost(page, "--script-site --page-url https://evil.example/viewer.html");
   ExpectCleanEnd(refused);
-  EXPECT_EQ(CheckRuns("PH_First"), 0u) << refused.log;
+  EXPECT_EQ(ReadDoubleRecord("PH_First").runs, 0u) << refused.log;
   ForgetProduct("PH_First");
   ForgetProduct("PH_Second");
 }

@@ -3,11 +3,9 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 
 #include "object_names.h"
-#include "test_registry.h"
 
 namespace orvex::test {
 
@@ -59,11 +57,7 @@ PageHostProcess::PageHostProcess(const std::string& name, const std::string& pag
   pagePath_ = std::string(temp) + "orvex_" + name + ".html";
   logPath_ = std::string(temp) + "orvex_" + name + ".log";
   ::DeleteFileA(logPath_.c_str());
-  {
-    std::ofstream out(pagePath_, std::ios::binary | std::ios::trunc);
-    out << page;
-    if (!out) return;
-  }
+  if (!WriteFileBytes(pagePath_, page)) return;
   const std::string close = closeAfterMs == INFINITE ? "" : "--close-after " + std::to_string(closeAfterMs) + " ";
   host_ = std::make_unique<ChildProcess>("\"" + FullPath(TestFilePath("..\\OrvexPageHost.exe")) + "\" --log \"" +
                                          logPath_ + "\" " + close + options + " \"" + pagePath_ + "\"");
@@ -73,13 +67,6 @@ PageHostProcess::~PageHostProcess() {
   host_.reset();  // ends a host that still runs
   ::DeleteFileA(pagePath_.c_str());
   ::DeleteFileA(logPath_.c_str());
-}
-
-std::string PageHostProcess::LogText() const {
-  std::ifstream log(logPath_, std::ios::binary);
-  std::ostringstream text;
-  text << log.rdbuf();
-  return text.str();
 }
 
 bool HasLinesInOrder(const std::string& text, const std::vector<std::string>& lines) {

@@ -10,6 +10,7 @@
 
 #include "control_module.h"
 #include "rendezvous_block.h"
+#include "test_registry.h"
 #include "ui_robot.h"
 #include "win_handles.h"
 
@@ -73,7 +74,7 @@ class PageHostProcess {
   DWORD Wait(DWORD timeoutMs) const { return host_ != nullptr ? host_->Wait(timeoutMs) : STILL_ACTIVE; }
 
   // The log as written so far, one event per line.
-  std::string LogText() const;
+  std::string LogText() const { return ReadFileBytes(logPath_); }
   bool LogHasInOrder(const std::vector<std::string>& lines) const { return HasLinesInOrder(LogText(), lines); }
 
  private:

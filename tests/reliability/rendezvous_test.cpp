@@ -109,7 +109,6 @@ class DoubleTest : public ::testing::Test {
   void TearDown() override {
     if (!product_.empty()) ForgetProduct(product_);
   }
-  DWORD DoubleRuns() const { return ReadDoubleRecord(product_).runs; }
   std::string product_;
 };
 using Race = DoubleTest;
@@ -140,7 +139,7 @@ TEST_F(Race, EightHostsShareOneInstaller) {
     }
     hold.LetGo();
     EXPECT_TRUE(WaitRendezvousGone(product_, kStepMs));
-    EXPECT_EQ(DoubleRuns(), 1u) << "exactly one installer started";
+    EXPECT_EQ(ReadDoubleRecord(product_).runs, 1u) << "exactly one installer started";
   }
 }
 
@@ -161,7 +160,7 @@ TEST_F(Race, AFollowerReadsTheBlockOnlyAfterTheAcknowledgement) {
   ::SetEvent(leader.sync.Get());
   ASSERT_TRUE(follower.WaitDone(kStepMs));
   EXPECT_TRUE(follower.Events().empty()) << "the update was taken for a first installation";
-  EXPECT_EQ(DoubleRuns(), 0u) << "a follower started an installer";
+  EXPECT_EQ(ReadDoubleRecord(product_).runs, 0u) << "a follower started an installer";
 }
 
 // Killed before the acknowledgement, or while the hosts' windows are minimised
@@ -201,7 +200,7 @@ TEST_F(Kill, EveryHostReturnsWhenTheInstallerOrTheLeaderDies) {
       }
       hold.LetGo();
       EXPECT_TRUE(WaitRendezvousGone(product_, kKillStepMs));
-      EXPECT_EQ(DoubleRuns(), 1u) << "a follower started an installer of its own";
+      EXPECT_EQ(ReadDoubleRecord(product_).runs, 1u) << "a follower started an installer of its own";
     }
   }
 }

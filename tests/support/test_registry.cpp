@@ -1,6 +1,8 @@
 #include "test_registry.h"
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace orvex::test {
@@ -96,6 +98,16 @@ std::string TestFilePath(const char* fileName) {
   const std::string::size_type slash = directory.find_last_of("\\/");
   directory.resize(slash == std::string::npos ? 0 : slash + 1);
   return directory + fileName;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  return static_cast<bool>(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
 }
 
 // The installer double's record and hold.

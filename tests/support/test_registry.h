@@ -1,6 +1,6 @@
 // The registry as tests set it up and inspect it: any value under any root,
 // the maker's keys, viewer class registrations and the records of the test
-// programs under HKCU, all removable per test.
+// programs under HKCU, all removable per test; and the test program's files.
 #pragma once
 
 #include <windows.h>
@@ -29,9 +29,6 @@ bool ReadDword(const std::string& keyPath, const char* value, DWORD& data);
 // HKLM\SOFTWARE\Brindlewood\<product> and ...\Downloads\<product>.
 inline std::string MakerKeyPath(const std::string& product) { return "SOFTWARE\\Brindlewood\\" + product; }
 inline std::string DownloadsKeyPath(const std::string& product) { return MakerKeyPath("Downloads\\" + product); }
-inline bool ReadMachineValue(const std::string& keyPath, const char* value, std::vector<unsigned char>* data) {
-  return ReadRegistryValue(HKEY_LOCAL_MACHINE, keyPath, value, data);
-}
 inline void DeleteMachineKey(const std::string& keyPath) { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, keyPath.c_str()); }
 
 // The product's Version value as the product's own setup writes it (8 bytes),
@@ -40,7 +37,7 @@ bool SetInstalledVersion(const std::string& product, PackedVersion version, DWOR
 // NextUpdateTime as the installer writes it: a UTC FILETIME, 8 bytes.
 bool SetNextUpdateTime(const std::string& product, ULONGLONG fileTime);
 inline bool HasNextUpdateTime(const std::string& product) {
-  return ReadMachineValue(DownloadsKeyPath(product), "NextUpdateTime", nullptr);
+  return ReadRegistryValue(HKEY_LOCAL_MACHINE, DownloadsKeyPath(product), "NextUpdateTime", nullptr);
 }
 ULONGLONG NowAsFileTime();
 constexpr ULONGLONG kFileTimeTicksPerDay = 864000000000ULL;
@@ -58,6 +55,9 @@ void ForgetDoubleRecord(const std::string& rendezvousName);
 
 // A file next to the running test program.
 std::string TestFilePath(const char* fileName);
+// A whole file's bytes written (replacing it) or read ("" when unreadable).
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
 
 // The installer double (installer_double.cpp stands in for OrvexInstaller.exe)
 // and the test's side of it. Per rendezvous name, a key under HKCU holds the
