@@ -39,7 +39,7 @@ TEST_F(Https, ThePlatformValidatesAndNothingGoesOutInTheClear) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     UseProduct("Secured");
-    PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+    PublishSample();
     ASSERT_TRUE(!c.update || SetInstalledVersion(product_, PackedVersion::Make(1, 0, 0, 0)));
     ASSERT_TRUE(WriteFileBytes(choice, c.certificate));
     SetFault(InfoPath(), c.infoFault);

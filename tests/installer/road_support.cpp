@@ -1,7 +1,6 @@
 #include "road_support.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 
 #include "object_names.h"
@@ -115,14 +114,15 @@ void RoadTest::PublishPackage(const std::string& fileName, const std::string& by
   ASSERT_TRUE(WriteFileBytes(ServerRoot() + "\\" + lower_ + "\\download\\" + fileName, bytes));
 }
 
-void RoadTest::PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays) {
+void RoadTest::PublishOffer(const std::string& package) {
+  PublishRecord("7|1.0.0.5|0.0.0.0|" + std::to_string(package.size()) + "|first|x");
+  PublishPackage(PackageName("1-0-0-5"), package);
+}
+
+void RoadTest::PublishSample() {
   const std::string package = SamplePackageBytes();
-  ASSERT_GT(package.size(), 4u);
-  char record[256];
-  std::snprintf(record, sizeof(record), "%u|%u.%u.%u.%u|0.0.0.0|%zu|first|The sample viewer, for tests", intervalDays,
-                version.high >> 16, version.high & 0xFFFF, version.low >> 16, version.low & 0xFFFF, package.size());
-  PublishRecord(record);
-  PublishPackage(PackageName(versionText), package);
+  ASSERT_GT(package.size(), 4u) << "no sample setup beside the test program";
+  PublishOffer(package);
 }
 
 void RoadTest::SetFault(const std::string& serverPath, const std::string& json) {

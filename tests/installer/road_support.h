@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "check_host.h"
-#include "packed_version.h"
 #include "win_handles.h"
 
 namespace orvex::test {
@@ -49,8 +48,9 @@ class RoadTest : public ::testing::Test {
   std::string PackageServerPath(const char* version) const;  // "/x/download/x_1-0-0-5.exe"
   void PublishRecord(const std::string& record);
   void PublishPackage(const std::string& fileName, const std::string& bytes);
-  // A record offering the sample package at this version, and the package.
-  void PublishSample(PackedVersion version, const char* versionText, unsigned intervalDays = 7);
+  // A record offering this package as version 1.0.0.5 ("x" its description), and the package.
+  void PublishOffer(const std::string& package);
+  void PublishSample();  // the sample setup offered so
   // Writes <serverPath>.fault ("{}": no fault). The fault must be served: the
   // server's log must name it on that path before the test ends or the path's
   // fault is set again, so that no test passes without the fault it sets.

@@ -13,8 +13,7 @@ TEST_F(UnpinnedInstaller, RunsAnUnsignedPackage) {
   UseProduct("Unpinned");
   const std::string package = ReadFileBytes(TestFilePath("sample_setup_unsigned.exe"));
   ASSERT_GT(package.size(), 4u);
-  PublishRecord("7|1.0.0.5|0.0.0.0|" + std::to_string(package.size()) + "|first|Any package");
-  PublishPackage(PackageName("1-0-0-5"), package);
+  PublishOffer(package);
   InstallerEnd installer(product_);
   CheckHost host(product_);
   ASSERT_TRUE(installer.Wait());

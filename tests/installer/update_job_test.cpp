@@ -20,7 +20,7 @@ using Road = RoadTest;
 // self-updating setups do.
 TEST_F(Road, FirstInstallationDownloadsWithProgressAndRunsThePackage) {
   UseProduct("RoadFirst");
-  PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+  PublishSample();
   SetFault(PackageServerPath("1-0-0-5"), R"({"drip": {"chunk": 16384, "delay_ms": 40}})");
   ASSERT_TRUE(WriteDword("Software\\OrvexTests\\SampleSetup\\" + lower_, "ReplaceSelf", 1));
   // The sample setup holds until this event is set (at the latest when the test ends).
@@ -167,8 +167,7 @@ TEST_F(FailedDownload, EachFailureIsReportedAndRunsNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     UseProduct("RoadFailed");
-    PublishPackage(PackageName("1-0-0-5"), c.package);
-    PublishRecord("7|1.0.0.5|0.0.0.0|" + std::to_string(c.package.size()) + "|first|x");
+    PublishOffer(c.package);
     SetFault(InfoPath(), c.infoFault);
     SetFault(PackageServerPath("1-0-0-5"), c.packageFault);
     InstallerEnd installer(product_);

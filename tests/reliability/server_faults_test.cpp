@@ -104,7 +104,7 @@ TEST_F(ServerFaults, EachFaultIsReportedOrHarmless) {
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.what);
     UseProduct("ServerFault");
-    PublishSample(PackedVersion::Make(1, 0, 0, 5), "1-0-0-5");
+    PublishSample();
     if (!c.record.empty()) PublishRecord(c.record);
     const std::string path = c.spoilt == Spoilt::kPackage ? PackageServerPath("1-0-0-5") : InfoPath();
     SetFault(path, c.fault);
