@@ -16,6 +16,7 @@
 #include "check_test_support.h"
 #include "class_table.h"
 #include "client_site.h"
+#include "com_ptr.h"
 #include "orvex_installer_ctl.h"
 #include "orvex_installer_h.h"
 #include "server_module.h"
@@ -50,35 +51,29 @@ Bytes StreamBytes(VARTYPE type, const Bytes& value, DWORD version = 0x300) {
 }
 
 HRESULT Load(IUnknown* control, const Bytes& bytes) {
-  IPersistStreamInit* persist = nullptr;
-  IStream* stream = nullptr;
-  HRESULT result = control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist));
-  if (SUCCEEDED(result)) result = ::CreateStreamOnHGlobal(nullptr, TRUE, &stream);
-  if (SUCCEEDED(result)) {
-    if (!bytes.empty()) stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
-    result = persist->Load(stream);
-    stream->Release();
-  }
-  if (persist != nullptr) persist->Release();
-  return result;
+  ComPtr<IPersistStreamInit> persist;
+  ComPtr<IStream> stream;
+  HRESULT result = control->QueryInterface(IID_IPersistStreamInit, persist.OutVoid());
+  if (SUCCEEDED(result)) result = ::CreateStreamOnHGlobal(nullptr, TRUE, stream.Out());
+  if (FAILED(result)) return result;
+  if (!bytes.empty()) stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+  stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+  return persist->Load(stream.get());
 }
 
 // What the control saves now, or nothing when it cannot save.
 Bytes Saved(IUnknown* control) {
-  IPersistStreamInit* persist = nullptr;
-  IStream* stream = nullptr;
+  ComPtr<IPersistStreamInit> persist;
+  ComPtr<IStream> stream;
   Bytes bytes;
   STATSTG stat = {};
-  if (SUCCEEDED(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist))) &&
-      SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)) && SUCCEEDED(persist->Save(stream, TRUE)) &&
+  if (SUCCEEDED(control->QueryInterface(IID_IPersistStreamInit, persist.OutVoid())) &&
+      SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.Out())) && SUCCEEDED(persist->Save(stream.get(), TRUE)) &&
       SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
     bytes.resize(static_cast<std::size_t>(stat.cbSize.QuadPart));
     stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
     stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
   }
-  if (stream != nullptr) stream->Release();
-  if (persist != nullptr) persist->Release();
   return bytes;
 }
 
