@@ -8,28 +8,25 @@ namespace orvex::test {
 
 void HostThread::Start(const char* title, DWORD startTimeoutMs) {
   title_ = title;
-  started_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  thread_ = ::CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId_);
-  if (thread_ != nullptr && started_ != nullptr) {
-    const HANDLE either[] = {started_, thread_};
+  started_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  thread_.Reset(::CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId_));
+  if (thread_ && started_) {
+    const HANDLE either[] = {started_.Get(), thread_.Get()};
     ::WaitForMultipleObjects(2, either, FALSE, startTimeoutMs);
   }
 }
 
 void HostThread::Join(DWORD timeoutMs, const char* host) {
-  if (thread_ != nullptr && ::WaitForSingleObject(thread_, timeoutMs) != WAIT_OBJECT_0) {
+  if (thread_ && ::WaitForSingleObject(thread_.Get(), timeoutMs) != WAIT_OBJECT_0) {
     std::fprintf(stderr, "%s: its thread did not end within %lu ms of the host going; ending the process\n", host,
                  static_cast<unsigned long>(timeoutMs));
     std::fflush(stderr);
     ::TerminateProcess(::GetCurrentProcess(), 3);
   }
-  if (thread_ != nullptr) ::CloseHandle(thread_);
-  if (started_ != nullptr) ::CloseHandle(started_);
-  thread_ = started_ = nullptr;
 }
 
 bool HostThread::WaitDone(DWORD timeoutMs) {
-  return thread_ != nullptr && ::WaitForSingleObject(thread_, timeoutMs) == WAIT_OBJECT_0 && done_;
+  return thread_ && ::WaitForSingleObject(thread_.Get(), timeoutMs) == WAIT_OBJECT_0 && done_;
 }
 
 std::vector<std::string> HostThread::Events() const {
@@ -72,7 +69,7 @@ DWORD WINAPI HostThread::ThreadMain(void* param) {
   self->window_ = window;
   self->windowWasActive_ = window != nullptr && ::GetActiveWindow() == window;
   self->recording_ = true;
-  ::SetEvent(self->started_);
+  ::SetEvent(self->started_.Get());
 
   self->Work();
 

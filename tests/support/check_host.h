@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "win_handles.h"
+
 namespace orvex::test {
 
 // The window class of every host window, for tests that look for one.
@@ -64,8 +66,8 @@ class HostThread {
   void Record(const char* event);
 
   const char* title_ = nullptr;
-  HANDLE thread_ = nullptr;
-  HANDLE started_ = nullptr;
+  UniqueHandle thread_;
+  UniqueHandle started_;
   DWORD threadId_ = 0;
   std::atomic<HWND> window_{nullptr};
   std::atomic<bool> windowWasActive_{false};
