@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <fstream>
 #include <string>
 
 #include "control_module.h"
@@ -51,12 +50,12 @@ TEST(Scripting, JScriptSetsAndReadsInfoAndRunsTheCheck) {
   char temp[MAX_PATH];
   ::GetTempPathA(MAX_PATH, temp);
   const std::string path = std::string(temp) + "orvex_script.js";
-  std::ofstream(path) << "try {\n"
-                         "  var control = new ActiveXObject('OrvexInstaller.OrvexInstallerCtl');\n"
-                         "  if (control.Info) WScript.Quit(2);\n"
-                         "  control.Info = '" << info << "';\n"
-                         "  if (control.Info != '" << info << "') WScript.Quit(3);\n"
-                         "} catch (e) { WScript.Quit(4); }\n";
+  ASSERT_TRUE(WriteFileBytes(path, "try {\n"
+                                    "  var control = new ActiveXObject('OrvexInstaller.OrvexInstallerCtl');\n"
+                                    "  if (control.Info) WScript.Quit(2);\n"
+                                    "  control.Info = '" + info + "';\n"
+                                    "  if (control.Info != '" + info + "') WScript.Quit(3);\n"
+                                    "} catch (e) { WScript.Quit(4); }\n"));
   EXPECT_EQ(RunProgram("cscript.exe //nologo \"" + path + "\""), 0u)
       << "2: Info not empty at first, 3: Info not read back, 4: an error";
   ::DeleteFileA(path.c_str());

@@ -25,6 +25,7 @@
 #include "pumping_wait.h"
 #include "transfer.h"
 #include "ui_robot.h"
+#include "win_handles.h"
 
 namespace orvex::test {
 namespace {
@@ -172,11 +173,10 @@ TEST_F(Machinery, EveryWaitEnds) {
   EXPECT_EQ(CompletionOfFailedCall(run_), 0u);
   EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_NAME_NOT_RESOLVED));
   // Nothing reported: given up after the (short, in this build) stall limit.
-  const HANDLE thread = ::CreateThread(nullptr, 0, WaitForCompletionThread, &run_, 0, nullptr);
-  ASSERT_EQ(::WaitForSingleObject(thread, 30000), WAIT_OBJECT_0) << "the completion wait has no end";
+  const UniqueHandle thread(::CreateThread(nullptr, 0, WaitForCompletionThread, &run_, 0, nullptr));
+  ASSERT_EQ(::WaitForSingleObject(thread.Get(), 30000), WAIT_OBJECT_0) << "the completion wait has no end";
   DWORD result = ~0u;
-  EXPECT_TRUE(::GetExitCodeThread(thread, &result) && result == 0u);
-  ::CloseHandle(thread);
+  EXPECT_TRUE(::GetExitCodeThread(thread.Get(), &result) && result == 0u);
   EXPECT_EQ(run_.asyncError, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
 }
 
@@ -288,10 +288,10 @@ DWORD WINAPI WriteStatuses(void* window) {
 // the 259 characters of the buffer.
 TEST_F(ProgressDialog, StatusLinesNeitherWaitNorMixWithProgress) {
   window_.Show("info", nullptr);
-  const HANDLE thread = ::CreateThread(nullptr, 0, WriteStatuses, &window_, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
+  const UniqueHandle thread(::CreateThread(nullptr, 0, WriteStatuses, &window_, 0, nullptr));
+  ASSERT_TRUE(thread);
   const ULONGLONG deadline = ::GetTickCount64() + 30000;
-  for (DWORD done = 1024; ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT && ::GetTickCount64() < deadline;
+  for (DWORD done = 1024; ::WaitForSingleObject(thread.Get(), 0) == WAIT_TIMEOUT && ::GetTickCount64() < deadline;
        done = done % 1048576 + 1024) {
     nowMs += kProgressIntervalMs;
     window_.SetProgress(done, 1048576);
@@ -300,8 +300,7 @@ TEST_F(ProgressDialog, StatusLinesNeitherWaitNorMixWithProgress) {
                   static_cast<unsigned long>(done / 1024), static_cast<int>(done * 100ull / 1048576));
     ASSERT_EQ(Item(IDC_PROGRESS_TEXT), expected);
   }
-  EXPECT_EQ(::WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "the status lines wait for this thread";
-  ::CloseHandle(thread);
+  EXPECT_EQ(::WaitForSingleObject(thread.Get(), 0), WAIT_OBJECT_0) << "the status lines wait for this thread";
   // The lines came as posted notices: the last one shows the last line.
   for (int i = 0; i < 10; ++i) {
     HeldQuit quit;

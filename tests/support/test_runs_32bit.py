@@ -1,6 +1,6 @@
 """The decision whether this machine runs 32-bit programs, which the x86 tests
 are skipped on: yes wherever a 32-bit program runs, no only where the kernel
-refuses one.   usage: test_runs_32bit.py CMAKE_DIR (of runs-32bit.sh and wine-run.sh)
+refuses one. Usage: test_runs_32bit.py CMAKE_DIR (of runs-32bit.sh and wine-run.sh)
 """
 import errno
 import os
